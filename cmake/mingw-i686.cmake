@@ -1,0 +1,19 @@
+# Cross-compiling for 32-bit Windows with mingw-w64 (POSIX threads variant, so that
+# std::mutex and std::thread exist for GoogleTest). Test programs run under Wine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# Static runtime: the .exe and .dll need no mingw DLLs beside them.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+get_filename_component(_bv_root "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR "${_bv_root}/scripts/wine-run.sh")

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Runs every test: the native engine tests, then the Windows tests under Wine.
+set -uo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+source "$here/wine-env.sh"
+jobs=${BV_TEST_JOBS:-2}
+status=0
+
+echo "== native tests"
+ctest --test-dir "$BV_ROOT/build/native" --output-on-failure -j "$jobs" || status=1
+
+echo "== Windows tests under Wine"
+"$here/wineprefix.sh"
+# One wineserver and its background services for the whole run, started with no pipe of
+# ctest's attached: services inherit the descriptors of the process that starts them, and
+# ctest waits for every holder of a test's output pipe to close it.
+wineserver -p </dev/null >/dev/null 2>&1 || true
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+ctest --test-dir "$BV_ROOT/build/win" --output-on-failure -j "$jobs" || status=1
+wineserver -k 2>/dev/null || true
+
+exit $status
