@@ -1,0 +1,80 @@
+// Operators, truth, ordering and column coercion of Jet SQL expression values.
+//
+// The evaluator calls these for every operator of an expression. Semantics follow the
+// Variant rules of Jet's expression service:
+//  - Null propagates through arithmetic, comparison and concatenation ("a" & Null = "a").
+//  - Arithmetic widens Byte < Integer < Long < Single < Double, with Currency, Decimal and
+//    Date handled as Jet does; an integer result that overflows is promoted (Byte ->
+//    Integer -> Long -> Double); Currency and Decimal overflow raise error 6.
+//  - Text that holds a number takes part in arithmetic as a Double ("3" + 4 = 7);
+//    "3" + "4" concatenates; text that is not a number gives 3464 (type mismatch).
+//  - Comparison results and logical operators yield Bool (True is -1 wherever a number
+//    is needed); And/Or/Xor/Eqv/Imp are logical and three-valued with Null.
+//  - Text compares without regard to case, in an order close to Jet's General sort order
+//    (accented letters sort beside their base letter, after it).
+// Errors are bv::JetError with Jet/VBA numbers: 3464 type mismatch, 6 overflow,
+// 11 division by zero, 94 invalid use of Null, 5 invalid procedure call or argument.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "engine/sql/functions.h"
+#include "engine/sql/like.h"
+#include "engine/storage/error.h"
+#include "engine/storage/value.h"
+
+namespace bv::sql {
+
+enum class BinaryOp { Add, Sub, Mul, Div, IntDiv, Mod, Pow, Concat, Eq, Ne, Lt, Le, Gt, Ge,
+                      And, Or, Xor, Eqv, Imp };
+enum class UnaryOp { Neg, Not, Plus };
+
+// Error numbers used by the expression layer.
+inline constexpr int32_t kErrTypeMismatch = 3464;
+inline constexpr int32_t kErrUnknownFunction = 3085;
+inline constexpr int32_t kErrOverflow = 6;
+inline constexpr int32_t kErrDivisionByZero = 11;
+inline constexpr int32_t kErrInvalidUseOfNull = 94;
+inline constexpr int32_t kErrInvalidArgument = 5;
+// Value does not fit the target column (text too long, number out of the field's range).
+inline constexpr int32_t kErrFieldTooSmall = 3163;
+
+Value applyBinary(BinaryOp op, const Value& a, const Value& b);
+Value applyUnary(UnaryOp op, const Value& v);
+
+// WHERE/HAVING/ON acceptance: true only for a non-Null value that is not zero/False.
+bool isTrue(const Value& v);
+
+// `v Between lo And hi` (lo <= v <= hi, Null-propagating) and `v In (list)`:
+// True if some item equals v, Null if none does but v or an item is Null, else False.
+Value between(const Value& v, const Value& lo, const Value& hi);
+Value inList(const Value& v, std::span<const Value> list);
+
+// Total order for ORDER BY / GROUP BY / DISTINCT: Null first, then numbers, dates and
+// booleans by numeric value, then text (case-insensitive collation), binary, GUID.
+// Returns <0, 0 or >0. Never throws.
+int compareForSort(const Value& a, const Value& b);
+
+// Text collation used by comparisons and sorting: case-insensitive, accents secondary.
+int compareText(std::u16string_view a, std::u16string_view b);
+
+// What an UPDATE/INSERT target column accepts.
+struct ColumnSpec {
+  ColType type = ColType::Text;
+  uint32_t maxLength = 0;   // Text: max characters (0 = no limit); Binary: max bytes
+  uint8_t precision = 18;   // Decimal
+  uint8_t scale = 0;        // Decimal
+};
+
+// Converts a value for storage in a column: Null stays Null; numbers, text and dates are
+// converted as Jet converts them on assignment (numbers round half to even into integer
+// columns, text must parse); out-of-range numbers and overlong text give 3163, values that
+// cannot be converted give 3464.
+Value coerceToColumn(const Value& v, const ColumnSpec& target);
+Value coerceToColumn(const Value& v, ColType type, uint32_t maxLength = 0,
+                     uint8_t precision = 18, uint8_t scale = 0);
+
+}  // namespace bv::sql
