@@ -1,0 +1,214 @@
+#include "dao/DAOWrappers.h"
+
+#include "dao/DAOFailures.h"
+#include "dao/DAOInterfaces.h"
+#include "dao/DAOLayer.h"
+
+namespace {
+
+// A local interface reference that an operation receives from the engine. Released when the
+// operation ends, outside the call frame (it is declared before the frame is entered).
+template <class T>
+struct LocalRef {
+  T* Ptr = nullptr;
+  LocalRef() = default;
+  LocalRef(const LocalRef&) = delete;
+  LocalRef& operator=(const LocalRef&) = delete;
+  ~LocalRef() {
+    if (Ptr) Ptr->Release();
+  }
+};
+
+// A BSTR the engine hands out; freed when the operation ends.
+struct LocalBStr {
+  BSTR Text = nullptr;
+  LocalBStr() = default;
+  LocalBStr(const LocalBStr&) = delete;
+  LocalBStr& operator=(const LocalBStr&) = delete;
+  ~LocalBStr() { SysFreeString(Text); }
+};
+
+// Raises the failure of a finished engine call: a negative HRESULT, or a success that did
+// not deliver the interface the operation promises.
+void Check(const wchar_t* label, HRESULT hr, const void* result = reinterpret_cast<const void*>(1)) {
+  if (FAILED(hr)) RaiseDAOError(label, hr);
+  if (!result) RaiseDAOError(label, E_POINTER);
+}
+
+template <class T>
+T* As(IDispatch* intf) {
+  return static_cast<T*>(intf);
+}
+
+}  // namespace
+
+// ---- DAOBase ----------------------------------------------------------------------------
+
+DAOBase::DAOBase(IDispatch* intf, DAOBase* parent) {
+  AttachIntf(intf);
+  Parent = parent;
+}
+
+DAOBase::DAOBase(const Variant& value, DAOBase* parent) {
+  if (value.Type() != VT_DISPATCH) throw EDAOConvError(L"Variant is not of type VT_Dispatch");
+  AttachIntf(value.Raw().pdispVal);
+  Parent = parent;
+}
+
+DAOBase::DAOBase(VARIANT automation) {
+  // The wrapper works on its own copy of the automation variant and clears it again.
+  AutoVariant own;
+  if (FAILED(VariantCopy(&own.Get(), &automation)) || own.Get().vt != VT_DISPATCH)
+    throw EDAOConvError(L"Automation object is not of type varDispatch");
+  AttachIntf(own.Get().pdispVal);
+}
+
+DAOBase::DAOBase(const DAOBase& other) {
+  AttachIntf(other.Intf);
+  Parent = other.Parent;
+}
+
+DAOBase::~DAOBase() {
+  OwnedObject.reset();
+  if (Intf) {
+    EnterDAOCall();
+    try {
+      IDispatch* intf = Intf;
+      Intf = nullptr;
+      intf->Release();
+    } catch (...) {
+      // A failing release must not stop the destruction.
+    }
+    LeaveDAOCall();
+  }
+}
+
+void DAOBase::AttachIntf(IDispatch* intf) {
+  DAOCallFrame frame;
+  if (intf) intf->AddRef();
+  Intf = intf;
+}
+
+IDispatch* DAOBase::RequireIntf(const wchar_t* label) const {
+  if (!Intf) RaiseDAOError(label, E_POINTER);
+  return Intf;
+}
+
+// ---- DAOCollection, DAOErrors, DAOError -------------------------------------------------
+
+int16_t DAOCollection::GetCount() {
+  constexpr const wchar_t* label = L"DAOCollection.GetCount";
+  auto* collection = As<daoif::_DAOCollection>(RequireIntf(label));
+  short count = 0;
+  HRESULT hr;
+  {
+    DAOCallFrame frame;
+    hr = collection->get_Count(&count);
+  }
+  Check(label, hr);
+  return count;
+}
+
+std::unique_ptr<DAOError> DAOErrors::GetItem(const Variant& Index) {
+  constexpr const wchar_t* label = L"DAOErrors.GetItem";
+  auto* errors = As<daoif::DAOErrors>(RequireIntf(label));
+  AutoVariant index;
+  LocalRef<daoif::DAOError> item;
+  HRESULT hr;
+  {
+    DAOCallFrame frame;
+    ToAutomationVariant(Index, index.Get());
+    hr = errors->get_Item(index.Get(), &item.Ptr);
+  }
+  Check(label, hr, item.Ptr);
+  return std::make_unique<DAOError>(item.Ptr, this);
+}
+
+std::wstring DAOError::GetDescription() {
+  constexpr const wchar_t* label = L"DAOError.GetDescription";
+  auto* error = As<daoif::DAOError>(RequireIntf(label));
+  LocalBStr text;
+  HRESULT hr;
+  {
+    DAOCallFrame frame;
+    hr = error->get_Description(&text.Text);
+  }
+  Check(label, hr);
+  return BStrToWide(text.Text);
+}
+
+// ---- DAODAO, DAODBEngine, DAODatabase ---------------------------------------------------
+
+DAODAO::~DAODAO() { PropertiesCache.reset(); }
+
+DAODBEngine::~DAODBEngine() {
+  WorkspacesCache.reset();
+  ErrorsCache.reset();
+}
+
+DAOErrors* DAODBEngine::GetErrors() {
+  if (ErrorsCache) return ErrorsCache.get();
+  constexpr const wchar_t* label = L"DAODBEngine.GetErrors";
+  auto* engine = As<daoif::_DAODBEngine>(RequireIntf(label));
+  LocalRef<daoif::DAOErrors> errors;
+  HRESULT hr;
+  {
+    DAOCallFrame frame;
+    hr = engine->get_Errors(&errors.Ptr);
+  }
+  Check(label, hr, errors.Ptr);
+  ErrorsCache = std::make_unique<DAOErrors>(errors.Ptr, this);
+  return ErrorsCache.get();
+}
+
+std::unique_ptr<DAODatabase> DAODBEngine::OpenDatabase(BSTR Name, const Variant& Options, const Variant& ReadOnly,
+                                                       const Variant& Connect) {
+  constexpr const wchar_t* label = L"DAODBEngine.OpenDatabase";
+  auto* engine = As<daoif::_DAODBEngine>(RequireIntf(label));
+  AutoVariant options, readOnly, connect;
+  LocalRef<daoif::DAODatabase> database;
+  HRESULT hr;
+  {
+    DAOCallFrame frame;
+    ToAutomationVariant(Options, options.Get());
+    ToAutomationVariant(ReadOnly, readOnly.Get());
+    ToAutomationVariant(Connect, connect.Get());
+    hr = engine->OpenDatabase(Name, options.Get(), readOnly.Get(), connect.Get(), &database.Ptr);
+  }
+  Check(label, hr, database.Ptr);
+  return std::make_unique<DAODatabase>(database.Ptr, this);
+}
+
+DAODatabase::~DAODatabase() {
+  TableDefsCache.reset();
+  QueryDefsCache.reset();
+  RelationsCache.reset();
+  ContainersCache.reset();
+  RecordsetsCache.reset();
+}
+
+int32_t DAODatabase::GetRecordsAffected() {
+  constexpr const wchar_t* label = L"DAODatabase.GetRecordsAffected";
+  auto* database = As<daoif::DAODatabase>(RequireIntf(label));
+  LONG count = 0;
+  HRESULT hr;
+  {
+    DAOCallFrame frame;
+    hr = database->get_RecordsAffected(&count);
+  }
+  Check(label, hr);
+  return count;
+}
+
+void DAODatabase::Execute(BSTR Query, const Variant& Options) {
+  constexpr const wchar_t* label = L"DAODatabase.Execute";
+  auto* database = As<daoif::DAODatabase>(RequireIntf(label));
+  AutoVariant options;
+  HRESULT hr;
+  {
+    DAOCallFrame frame;
+    ToAutomationVariant(Options, options.Get());
+    hr = database->Execute(Query, options.Get());
+  }
+  Check(label, hr);
+}
