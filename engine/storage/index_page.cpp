@@ -1,0 +1,91 @@
+#include "engine/storage/index_page.h"
+
+#include <algorithm>
+#include <string>
+
+#include "engine/storage/error.h"
+
+namespace bv::storage {
+namespace {
+
+constexpr int32_t kErrBadFormat = 3343;
+
+[[noreturn]] void damaged(uint32_t pageNo, const std::string& what) {
+  throw JetError(kErrBadFormat, "Index page " + std::to_string(pageNo) + " is damaged: " + what +
+                                    ".");
+}
+
+uint32_t le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+uint32_t be(const uint8_t* p, int n) {
+  uint32_t v = 0;
+  for (int i = 0; i < n; ++i) v = v << 8 | p[i];
+  return v;
+}
+
+}  // namespace
+
+IndexPageLayout IndexPageLayout::forJet4(bool jet4) {
+  if (jet4) return {4096, 12, 16, 20, 24, 2, 27, 453, 0x1E0};
+  return {2048, 8, 12, 16, 20, 1, 22, 226, 0xF8};
+}
+
+IndexPage decodeIndexPage(std::span<const uint8_t> page, bool jet4, uint32_t pageNo) {
+  const IndexPageLayout L = IndexPageLayout::forJet4(jet4);
+  if (page.size() != L.pageSize) damaged(pageNo, "wrong page size");
+  const uint8_t* p = page.data();
+  IndexPage out;
+  out.type = p[0];
+  if ((out.type != kIndexNodePage && out.type != kIndexLeafPage) || p[1] != 0x01)
+    damaged(pageNo, "it is not an index page");
+  out.freeSpace = static_cast<uint16_t>(p[2] | p[3] << 8);
+  out.tdefPage = le32(p + 4);
+  out.prev = le32(p + L.prevOffset);
+  out.next = le32(p + L.nextOffset);
+  out.tail = le32(p + L.tailOffset);
+  out.prefixLength = L.prefixWidth == 1 ? p[L.prefixOffset]
+                                         : (p[L.prefixOffset] | p[L.prefixOffset + 1] << 8);
+
+  const uint32_t area = L.pageSize - L.firstEntry;
+  const uint32_t pointers = out.leaf() ? 4 : 8;
+  const uint8_t* mask = p + L.maskOffset;
+  const uint8_t* entries = p + L.firstEntry;
+  std::vector<uint8_t> firstWhole;  // the first entry's bytes, source of every prefix
+  std::vector<uint8_t> whole;
+  uint32_t start = 0;
+  for (uint32_t bit = 1; bit < L.maskBytes * 8; ++bit) {
+    if (!(mask[bit / 8] >> (bit % 8) & 1)) continue;
+    if (bit > area) damaged(pageNo, "the entry bitmask points past the page end");
+    const bool first = out.entries.empty();
+    if (!first && out.prefixLength > firstWhole.size())
+      damaged(pageNo, "the prefix is longer than the first entry");
+    whole.assign(firstWhole.begin(), firstWhole.begin() + (first ? 0 : out.prefixLength));
+    whole.insert(whole.end(), entries + start, entries + bit);
+    if (whole.size() < pointers) damaged(pageNo, "an entry is shorter than its pointers");
+    const size_t keyLen = whole.size() - pointers;
+    IndexEntry e;
+    e.key.assign(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(keyLen));
+    e.dataPage = be(whole.data() + keyLen, 3);
+    e.dataRow = whole[keyLen + 3];
+    if (!out.leaf()) e.child = be(whole.data() + keyLen + 4, 4);
+    out.entries.push_back(std::move(e));
+    if (first) firstWhole = whole;
+    start = bit;
+  }
+  out.usedEnd = L.firstEntry + start;
+  return out;
+}
+
+int compareEntries(const IndexEntry& a, const IndexEntry& b) {
+  size_t n = std::min(a.key.size(), b.key.size());
+  for (size_t i = 0; i < n; ++i)
+    if (a.key[i] != b.key[i]) return a.key[i] < b.key[i] ? -1 : 1;
+  if (a.key.size() != b.key.size()) return a.key.size() < b.key.size() ? -1 : 1;
+  if (a.dataPage != b.dataPage) return a.dataPage < b.dataPage ? -1 : 1;
+  if (a.dataRow != b.dataRow) return a.dataRow < b.dataRow ? -1 : 1;
+  return 0;
+}
+
+}  // namespace bv::storage
