@@ -1,0 +1,25 @@
+// Text as Jet stores it: code-page bytes (Jet 3), UCS-2 or compressed Unicode (Jet 4);
+// Jet's case-insensitive name comparison.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace bv::storage {
+
+// Decodes code-page bytes. Code page 1252 (and 0, meaning the database default) is
+// decoded as Windows does, including its five undefined bytes, which map to U+0081 etc.
+// Other code pages: bytes below 0x80 as ASCII, others as Latin-1.
+std::u16string decodeCodePage(const uint8_t* p, size_t n, uint16_t codePage);
+
+// Jet 4 text: `FF FE` starts compressed mode (one byte per character, a 00 byte toggles
+// between compressed and two-byte mode); otherwise UTF-16LE. An odd trailing byte is dropped.
+std::u16string decodeJet4Text(const uint8_t* p, size_t n);
+
+// Simple case folding used for object names (upper case for Latin-1, Latin Extended-A,
+// Greek and Cyrillic letters; other characters unchanged).
+char16_t foldCase(char16_t c);
+
+}  // namespace bv::storage
