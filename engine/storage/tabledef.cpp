@@ -179,7 +179,7 @@ TableDef readTableDef(const Database& db, uint32_t page, std::u16string name) {
     }
     ri.usageMap = RowPointer::fromRaw(r.u32(b + rb0 + 30));
     ri.rootPage = r.u32(b + rb0 + 34);
-    ri.flags = r.u8(b + rb0 + 38);
+    ri.flags = r.u8(b + (j4 ? 46 : 38));
     ri.distinctKeys = distinct[i];
   }
   off += realSize * numReal;
