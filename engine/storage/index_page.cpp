@@ -8,11 +8,11 @@
 namespace bv::storage {
 namespace {
 
-constexpr int32_t kErrBadFormat = 3343;
+constexpr int32_t kErrDamaged = 3049;
 
 [[noreturn]] void damaged(uint32_t pageNo, const std::string& what) {
-  throw JetError(kErrBadFormat, "Index page " + std::to_string(pageNo) + " is damaged: " + what +
-                                    ".");
+  throw JetError(kErrDamaged,
+                 "The database is damaged: index page " + std::to_string(pageNo) + ": " + what + ".");
 }
 
 uint32_t le32(const uint8_t* p) {
@@ -34,7 +34,7 @@ IndexPageLayout IndexPageLayout::forJet4(bool jet4) {
 
 IndexPage decodeIndexPage(std::span<const uint8_t> page, bool jet4, uint32_t pageNo) {
   const IndexPageLayout L = IndexPageLayout::forJet4(jet4);
-  if (page.size() != L.pageSize) damaged(pageNo, "wrong page size");
+  if (page.size() != L.pageSize) damaged(pageNo, "the page has the wrong size");
   const uint8_t* p = page.data();
   IndexPage out;
   out.type = p[0];

@@ -41,7 +41,7 @@ struct IndexPage {
   bool leaf() const { return type == kIndexLeafPage; }
 };
 
-// Decodes one index page. Throws JetError (3343, unrecognised database format) naming
+// Decodes one index page. Throws JetError 3049 (damaged file) naming
 // `pageNo` when the page is not an index page or its entries do not fit together: an entry
 // shorter than its pointers or the prefix, a prefix longer than the first entry, a bitmask
 // pointing past the page.

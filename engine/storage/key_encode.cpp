@@ -158,3 +158,60 @@ std::vector<uint8_t> encodeKey(std::span<const KeyColumn> cols, std::span<const 
 }
 
 }  // namespace bv::storage
+
+// ---- Keys of table rows -------------------------------------------------------------
+
+namespace bv::storage {
+namespace {
+
+int columnPosition(const IndexColumn& ic, const TableDef& table) {
+  int pos = table.columnByNumber(ic.columnNumber);
+  if (pos < 0)
+    throw JetError(3049, "The database is damaged: an index of table '" + toUtf8(table.name) +
+                             "' names column number " + std::to_string(ic.columnNumber) +
+                             ", which the table does not have.");
+  return pos;
+}
+
+std::vector<uint8_t> rowKey(std::span<const IndexColumn> cols, const TableDef& table,
+                            std::span<const Value> row, bool jet4) {
+  std::vector<uint8_t> out;
+  for (const IndexColumn& ic : cols) {
+    int pos = columnPosition(ic, table);
+    static const Value kNull;
+    const Value& v = static_cast<size_t>(pos) < row.size() ? row[pos] : kNull;
+    appendKeyPart(out, KeyColumn{table.columns[pos].type, ic.ascending}, v, jet4);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<KeyColumn> keyColumns(std::span<const IndexColumn> cols, const TableDef& table) {
+  std::vector<KeyColumn> out;
+  for (const IndexColumn& ic : cols)
+    out.push_back({table.columns[columnPosition(ic, table)].type, ic.ascending});
+  return out;
+}
+
+std::vector<uint8_t> encodeKey(const IndexDef& index, const TableDef& table,
+                               std::span<const Value> row, bool jet4) {
+  return rowKey(index.columns, table, row, jet4);
+}
+
+std::vector<uint8_t> encodeKey(const RealIndexDef& index, const TableDef& table,
+                               std::span<const Value> row, bool jet4) {
+  return rowKey(index.columns, table, row, jet4);
+}
+
+bool allKeyColumnsNull(std::span<const IndexColumn> cols, const TableDef& table,
+                       std::span<const Value> row) {
+  for (const IndexColumn& ic : cols) {
+    int pos = columnPosition(ic, table);
+    if (table.columns[pos].type == ColType::Bool) return false;
+    if (static_cast<size_t>(pos) < row.size() && !row[pos].isNull()) return false;
+  }
+  return true;
+}
+
+}  // namespace bv::storage

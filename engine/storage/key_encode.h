@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "engine/storage/database.h"
 #include "engine/storage/value.h"
 
 namespace bv::storage {
@@ -25,5 +26,23 @@ void appendKeyPart(std::vector<uint8_t>& out, const KeyColumn& col, const Value&
 // The whole key: the parts of `cols` for `values` (values[i] belongs to cols[i]).
 std::vector<uint8_t> encodeKey(std::span<const KeyColumn> cols, std::span<const Value> values,
                                bool jet4);
+
+// ---- Keys of table rows -------------------------------------------------------------
+
+// The key columns of an index, resolved against the table. Throws JetError 3049 when the
+// index names a column the table does not have.
+std::vector<KeyColumn> keyColumns(std::span<const IndexColumn> cols, const TableDef& table);
+
+// The key of one row for an index: `row` holds the row's values in TableDef::columns order
+// (as TableCursor::readRow gives them). This is what an index entry of that row stores.
+std::vector<uint8_t> encodeKey(const IndexDef& index, const TableDef& table,
+                               std::span<const Value> row, bool jet4);
+std::vector<uint8_t> encodeKey(const RealIndexDef& index, const TableDef& table,
+                               std::span<const Value> row, bool jet4);
+
+// True when every key column of the row is Null (such rows are left out of an index with
+// the ignore-nulls flag). Yes/No columns are never Null.
+bool allKeyColumnsNull(std::span<const IndexColumn> cols, const TableDef& table,
+                       std::span<const Value> row);
 
 }  // namespace bv::storage

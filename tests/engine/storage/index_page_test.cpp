@@ -105,7 +105,7 @@ TEST(IndexPage, DamagedPagesGiveErrors) {
       decodeIndexPage(page, jet4, 42);
       ADD_FAILURE() << "damaged page decoded";
     } catch (const bv::JetError& e) {
-      EXPECT_EQ(e.number(), 3343);
+      EXPECT_EQ(e.number(), 3049);
       EXPECT_NE(std::string(e.what()).find("42"), std::string::npos);
     }
   };

@@ -1,0 +1,31 @@
+// Reading an index B-tree in key order.
+#pragma once
+
+#include <cstdint>
+#include <unordered_set>
+
+#include "engine/storage/database.h"
+#include "engine/storage/index_page.h"
+
+namespace bv::storage {
+
+// Yields the leaf entries of one real index in key order: descends from the root along the
+// first child to the leftmost leaf, then follows the leaf chain. Throws JetError 3049 when
+// the tree is damaged (a page that is not an index page of the table, a loop, no leaf).
+class IndexWalker {
+ public:
+  IndexWalker(const Database& db, const TableDef& table, const RealIndexDef& index);
+  bool next(IndexEntry& out);
+
+ private:
+  void load(uint32_t pageNo);
+
+  const Database& db_;
+  uint32_t tdefPage_;
+  IndexPage page_;
+  size_t pos_ = 0;
+  bool done_ = false;
+  std::unordered_set<uint32_t> seen_;
+};
+
+}  // namespace bv::storage
