@@ -20,14 +20,35 @@ std::optional<double> parseNumber(std::u16string_view text);
 // with 7, Bool as "True"/"False", dates as US short date and/or long time). Null -> "".
 std::u16string toText(const Value& v);
 
-// Numeric value of a number, Bool (-1/0), Date (day count) or numeric text. Throws 3464
-// for anything else and 94 for Null.
-double toDouble(const Value& v);
+// Number text as CStr writes it: `significant` digits (15 for Double, 7 for Single),
+// scientific form ("1E+15", "1.5E-05") for exponents >= significant or < -4.
+std::u16string numberToText(double v, int significant);
+// A date as CStr writes it: "m/d/yyyy", "h:nn:ss AM" or both (date only at midnight,
+// time only on day 0).
+std::u16string dateToText(double dateTime);
+std::u16string guidToText(const Guid& g);
+std::optional<Guid> parseGuid(std::u16string_view text);
 
-// Decimal helpers (exact, up to 28 digits after the point).
-Decimal decimalFromDouble(double d);
-double decimalToDouble(const Decimal& d);
-std::u16string decimalToText(const Decimal& d);
+// Conversions of a value as CDbl, CLng, CInt, CByte, CSng, CCur, CDec, CDate and CBool
+// do them: Null gives 94, an unconvertible value 3464, a value out of range 6.
+// Integer targets round half to even; Bool is -1/0; dates are their day count; text
+// must hold a number (CDate and CBool also accept date text and True/False).
+double toDouble(const Value& v);
+int32_t toLong(const Value& v);
+int16_t toInteger(const Value& v);
+uint8_t toByte(const Value& v);
+float toSingle(const Value& v);
+Currency toCurrency(const Value& v);
+Decimal toDecimal(const Value& v);
+double toDate(const Value& v);
+bool toBool(const Value& v);
+
+// Numeric kinds (Bool counts as a number); text that parses as a number.
+bool isNumericKind(Kind k);
+std::optional<double> numericTextValue(const Value& v);
+
+// Rounds half to even (banker's rounding), as VBA's integer conversions do.
+double roundHalfEven(double v);
 
 // UTF-16 <-> ASCII/Latin-1 conveniences.
 std::u16string widen(std::string_view s);

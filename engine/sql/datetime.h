@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace bv::sql {
@@ -29,5 +30,15 @@ double splitDay(double dateTime, double* timeOfDay);  // returns the day part (t
 std::optional<double> parseDateTime(std::u16string_view text);
 
 int weekday(double dateTime, int firstDayOfWeek = 1);  // 1..7, Sunday = 1 by default
+
+// The stored form keeps the time of day positive for days before 1899-12-30; the "linear"
+// form is a plain timeline (day + time) on which time intervals can be added.
+double toLinear(double dateTime);
+double fromLinear(double linear);
+int daysInMonth(int year, int month);
+
+// Names in the fixed US English locale; month 1..12, day 1 (Sunday)..7.
+std::u16string_view monthName(int month);
+std::u16string_view dayName(int dayOfWeek);
 
 }  // namespace bv::sql

@@ -39,8 +39,10 @@ inline constexpr int32_t kErrOverflow = 6;
 inline constexpr int32_t kErrDivisionByZero = 11;
 inline constexpr int32_t kErrInvalidUseOfNull = 94;
 inline constexpr int32_t kErrInvalidArgument = 5;
-// Value does not fit the target column (text too long, number out of the field's range).
+// Text longer than the target column holds.
 inline constexpr int32_t kErrFieldTooSmall = 3163;
+// A number outside the target column's range.
+inline constexpr int32_t kErrNumericFieldOverflow = 3349;
 
 Value applyBinary(BinaryOp op, const Value& a, const Value& b);
 Value applyUnary(UnaryOp op, const Value& v);
@@ -69,10 +71,11 @@ struct ColumnSpec {
   uint8_t scale = 0;        // Decimal
 };
 
-// Converts a value for storage in a column: Null stays Null; numbers, text and dates are
-// converted as Jet converts them on assignment (numbers round half to even into integer
-// columns, text must parse); out-of-range numbers and overlong text give 3163, values that
-// cannot be converted give 3464.
+// Converts a value for storage in a column: Null stays Null (except for a Yes/No column,
+// which cannot hold Null and takes No); numbers, text and dates are converted as Jet
+// converts them on assignment (numbers round half to even into integer columns, text must
+// parse). Out-of-range numbers give 3349, overlong text or binary 3163, values that cannot
+// be converted 3464.
 Value coerceToColumn(const Value& v, const ColumnSpec& target);
 Value coerceToColumn(const Value& v, ColType type, uint32_t maxLength = 0,
                      uint8_t precision = 18, uint8_t scale = 0);
