@@ -22,15 +22,17 @@ FakeRegistry::FakeRegistry()
       FSavedPrivate(PrivateEngineCLSID),
       FSavedIID(EngineIID),
       FSavedLibrary(JetLibraryName),
-      FSavedLoaded(JetLoaded) {
+      FSavedLoaded(JetLoaded),
+      FPrevious(Current),
+      FSavedHooks(DAOPlatform) {
   Current = this;
   DAOPlatform.GetClassObject = &FakeRegistry::GetClassObject;
   DAOPlatform.LoadJetLibrary = &FakeRegistry::LoadJetLibrary;
 }
 
 FakeRegistry::~FakeRegistry() {
-  DAOPlatform = DAOSystemPlatform;
-  Current = nullptr;
+  DAOPlatform = FSavedHooks;
+  Current = FPrevious;
   DAOVersion = FSavedVersion;
   EngineCLSID = FSavedEngine;
   PrivateEngineCLSID = FSavedPrivate;

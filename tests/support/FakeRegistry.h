@@ -1,7 +1,7 @@
 // Test seam for engine creation: replaces the DAO layer's CoGetClassObject / LoadLibraryW
 // (DAOPlatform) with a registry of fake engine classes, records every request, and restores
 // the layer's process-wide engine state (DAOVersion, identifiers, Jet library name,
-// JetLoaded) and the system hooks when destroyed. One instance at a time.
+// JetLoaded) and the previous hooks when destroyed. Instances nest: the newest one serves.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "dao/DAOHooks.h"
 #include "tests/support/FakeDAO.h"
 
 namespace fakedao {
@@ -53,6 +54,8 @@ private:
   IID FSavedIID;
   std::wstring FSavedLibrary;
   bool FSavedLoaded;
+  FakeRegistry* FPrevious;
+  DAOPlatformHooks FSavedHooks;
 };
 
 }  // namespace fakedao
