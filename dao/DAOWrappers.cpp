@@ -35,6 +35,14 @@ void Check(const wchar_t* label, HRESULT hr, const void* result = reinterpret_ca
   if (!result) RaiseDAOError(label, E_POINTER);
 }
 
+// Runs one engine call inside the call frame; the frame is left on every path before the
+// caller looks at the result (or before a failure of the argument conversion propagates).
+template <class F>
+HRESULT InFrame(F&& call) {
+  DAOCallFrame frame;
+  return call();
+}
+
 template <class T>
 T* As(IDispatch* intf) {
   return static_cast<T*>(intf);
@@ -100,12 +108,7 @@ int16_t DAOCollection::GetCount() {
   constexpr const wchar_t* label = L"DAOCollection.GetCount";
   auto* collection = As<daoif::_DAOCollection>(RequireIntf(label));
   short count = 0;
-  HRESULT hr;
-  {
-    DAOCallFrame frame;
-    hr = collection->get_Count(&count);
-  }
-  Check(label, hr);
+  Check(label, InFrame([&] { return collection->get_Count(&count); }));
   return count;
 }
 
@@ -114,12 +117,10 @@ std::unique_ptr<DAOError> DAOErrors::GetItem(const Variant& Index) {
   auto* errors = As<daoif::DAOErrors>(RequireIntf(label));
   AutoVariant index;
   LocalRef<daoif::DAOError> item;
-  HRESULT hr;
-  {
-    DAOCallFrame frame;
+  HRESULT hr = InFrame([&] {
     ToAutomationVariant(Index, index.Get());
-    hr = errors->get_Item(index.Get(), &item.Ptr);
-  }
+    return errors->get_Item(index.Get(), &item.Ptr);
+  });
   Check(label, hr, item.Ptr);
   return std::make_unique<DAOError>(item.Ptr, this);
 }
@@ -128,12 +129,7 @@ std::wstring DAOError::GetDescription() {
   constexpr const wchar_t* label = L"DAOError.GetDescription";
   auto* error = As<daoif::DAOError>(RequireIntf(label));
   LocalBStr text;
-  HRESULT hr;
-  {
-    DAOCallFrame frame;
-    hr = error->get_Description(&text.Text);
-  }
-  Check(label, hr);
+  Check(label, InFrame([&] { return error->get_Description(&text.Text); }));
   return BStrToWide(text.Text);
 }
 
@@ -151,12 +147,8 @@ DAOErrors* DAODBEngine::GetErrors() {
   constexpr const wchar_t* label = L"DAODBEngine.GetErrors";
   auto* engine = As<daoif::_DAODBEngine>(RequireIntf(label));
   LocalRef<daoif::DAOErrors> errors;
-  HRESULT hr;
-  {
-    DAOCallFrame frame;
-    hr = engine->get_Errors(&errors.Ptr);
-  }
-  Check(label, hr, errors.Ptr);
+  HRESULT hr = InFrame([&] { return engine->get_Errors(&errors.Ptr); });
+  Check(label, hr, errors.Ptr);   // the result is looked at only after the call
   ErrorsCache = std::make_unique<DAOErrors>(errors.Ptr, this);
   return ErrorsCache.get();
 }
@@ -167,14 +159,12 @@ std::unique_ptr<DAODatabase> DAODBEngine::OpenDatabase(BSTR Name, const Variant&
   auto* engine = As<daoif::_DAODBEngine>(RequireIntf(label));
   AutoVariant options, readOnly, connect;
   LocalRef<daoif::DAODatabase> database;
-  HRESULT hr;
-  {
-    DAOCallFrame frame;
+  HRESULT hr = InFrame([&] {
     ToAutomationVariant(Options, options.Get());
     ToAutomationVariant(ReadOnly, readOnly.Get());
     ToAutomationVariant(Connect, connect.Get());
-    hr = engine->OpenDatabase(Name, options.Get(), readOnly.Get(), connect.Get(), &database.Ptr);
-  }
+    return engine->OpenDatabase(Name, options.Get(), readOnly.Get(), connect.Get(), &database.Ptr);
+  });
   Check(label, hr, database.Ptr);
   return std::make_unique<DAODatabase>(database.Ptr, this);
 }
@@ -191,12 +181,7 @@ int32_t DAODatabase::GetRecordsAffected() {
   constexpr const wchar_t* label = L"DAODatabase.GetRecordsAffected";
   auto* database = As<daoif::DAODatabase>(RequireIntf(label));
   LONG count = 0;
-  HRESULT hr;
-  {
-    DAOCallFrame frame;
-    hr = database->get_RecordsAffected(&count);
-  }
-  Check(label, hr);
+  Check(label, InFrame([&] { return database->get_RecordsAffected(&count); }));
   return count;
 }
 
@@ -204,11 +189,9 @@ void DAODatabase::Execute(BSTR Query, const Variant& Options) {
   constexpr const wchar_t* label = L"DAODatabase.Execute";
   auto* database = As<daoif::DAODatabase>(RequireIntf(label));
   AutoVariant options;
-  HRESULT hr;
-  {
-    DAOCallFrame frame;
+  HRESULT hr = InFrame([&] {
     ToAutomationVariant(Options, options.Get());
-    hr = database->Execute(Query, options.Get());
-  }
+    return database->Execute(Query, options.Get());
+  });
   Check(label, hr);
 }
