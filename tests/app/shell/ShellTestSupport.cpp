@@ -126,3 +126,29 @@ std::string Utf8(const std::wstring& text) {
                       nullptr, nullptr);
   return result;
 }
+
+ScratchFolder::ScratchFolder() {
+  static int counter = 0;
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  path_ = std::wstring(temp) + L"bv-shell-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+          std::to_wstring(counter++) + L"\\";
+  CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder() {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((path_ + L"*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((path_ + data.cFileName).c_str());
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryW(path_.c_str());
+}
+
+RenamedCopy::RenamedCopy(const std::wstring& exe, const std::wstring& name)
+    : path_(folder_.Path() + name) {
+  CopyFileW(exe.c_str(), path_.c_str(), FALSE);
+}

@@ -39,6 +39,30 @@ struct SeenBox {
 bool HandleNextBox(DWORD processId, SeenBox& seen, DWORD timeoutMs,
                    const std::function<void(HWND box)>& inspect = {});
 
+// A fresh folder under the temporary folder, removed with its files at the end.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::wstring& Path() const { return path_; }  // ends in '\'
+
+ private:
+  std::wstring path_;
+};
+
+// A copy of an executable under another file name, in a scratch folder of its own.
+class RenamedCopy {
+ public:
+  RenamedCopy(const std::wstring& exe, const std::wstring& name);
+  const std::wstring& Path() const { return path_; }
+
+ private:
+  ScratchFolder folder_;
+  std::wstring path_;
+};
+
 // The full path of this test program's folder (ending in '\').
 std::wstring ProgramFolder();
 // UTF-8 of a UTF-16 text (for readable test output).

@@ -14,33 +14,6 @@ namespace {
 
 constexpr DWORD kTimeoutMs = 30000;
 
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + L"bv-shell-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(counter_++) + L"\\";
-    CreateDirectoryW(path_.c_str(), nullptr);
-  }
-  ~ScratchFolder() {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((path_ + L"*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((path_ + data.cFileName).c_str());
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
-    }
-    RemoveDirectoryW(path_.c_str());
-  }
-  const std::wstring& Path() const { return path_; }
-
- private:
-  static inline int counter_ = 0;
-  std::wstring path_;
-};
-
 struct Outcome {
   DWORD exitCode = 0xFFFFFFFF;
   std::vector<std::string> lines;
@@ -86,19 +59,6 @@ Outcome RunProbe(const std::wstring& exe, const std::wstring& commandLine, const
 
 std::wstring Probe() { return ProgramFolder() + L"shell_probe.exe"; }
 
-// A copy of the probe under another file name in its own folder.
-class RenamedProbe {
- public:
-  explicit RenamedProbe(const std::wstring& name) : path_(folder_.Path() + name) {
-    CopyFileW(Probe().c_str(), path_.c_str(), FALSE);
-  }
-  const std::wstring& Path() const { return path_; }
-
- private:
-  ScratchFolder folder_;
-  std::wstring path_;
-};
-
 using Lines = std::vector<std::string>;
 
 TEST(ShellProcess, ArgumentsComeFromTheProcessCommandLine) {
@@ -122,7 +82,7 @@ TEST(ShellProcess, ArgumentsComeFromTheProcessCommandLine) {
 TEST(ShellProcess, TitleComesFromTheRealExecutableName) {
   for (const auto& [name, title] : {std::pair{L"MyTool.Exe", "Mytool"}, std::pair{L"Data.Tool.exe", "Data"},
                                     std::pair{L"BRIMVALE.EXE", "Brimvale"}}) {
-    RenamedProbe copy(name);
+    RenamedCopy copy(Probe(), name);
     Outcome run = RunProbe(copy.Path(), L"x", L"title");
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 0u);
@@ -131,7 +91,7 @@ TEST(ShellProcess, TitleComesFromTheRealExecutableName) {
 }
 
 TEST(ShellProcess, FailureReportOfARenamedCopyCarriesItsTitleAndTheProgramGoesOn) {
-  RenamedProbe copy(L"MyTool.Exe");
+  RenamedCopy copy(Probe(), L"MyTool.Exe");
   Outcome run = RunProbe(copy.Path(), L"x", L"report", 1, L"Class not registered");
   ASSERT_TRUE(run.finished) << "the program did not end after its main window closed";
   EXPECT_EQ(run.exitCode, 0u);
@@ -141,7 +101,7 @@ TEST(ShellProcess, FailureReportOfARenamedCopyCarriesItsTitleAndTheProgramGoesOn
   EXPECT_TRUE(run.boxes[0].hasIcon);
   EXPECT_EQ(run.lines, (Lines{"continued", "loop ended"}));
 
-  RenamedProbe dotted(L"Data.Tool.exe");
+  RenamedCopy dotted(Probe(), L"Data.Tool.exe");
   Outcome second = RunProbe(dotted.Path(), L"x", L"report", 1, L"Unknown (?)");
   ASSERT_EQ(second.boxes.size(), 1u);
   EXPECT_EQ(second.boxes[0].caption, L"Data");
