@@ -78,6 +78,64 @@ IndexPage decodeIndexPage(std::span<const uint8_t> page, bool jet4, uint32_t pag
   return out;
 }
 
+std::vector<uint8_t> entryBytes(const IndexEntry& e, bool leaf) {
+  std::vector<uint8_t> out(e.key);
+  out.insert(out.end(), {static_cast<uint8_t>(e.dataPage >> 16), static_cast<uint8_t>(e.dataPage >> 8),
+                         static_cast<uint8_t>(e.dataPage), e.dataRow});
+  if (!leaf)
+    out.insert(out.end(), {static_cast<uint8_t>(e.child >> 24), static_cast<uint8_t>(e.child >> 16),
+                           static_cast<uint8_t>(e.child >> 8), static_cast<uint8_t>(e.child)});
+  return out;
+}
+
+std::vector<uint8_t> encodeIndexPage(const IndexPage& page, bool jet4, int wantPrefix) {
+  const IndexPageLayout L = IndexPageLayout::forJet4(jet4);
+  std::vector<uint8_t> out(L.pageSize, 0);
+  auto put32 = [&](uint32_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  out[0] = page.leaf() ? kIndexLeafPage : kIndexNodePage;
+  out[1] = 0x01;
+  put32(4, page.tdefPage);
+  put32(L.prevOffset, page.prev);
+  put32(L.nextOffset, page.next);
+  put32(L.tailOffset, page.leaf() ? 0 : page.tail);
+  out[L.prefixOffset + L.prefixWidth] = page.leaf() ? 0 : 1;
+
+  std::vector<std::vector<uint8_t>> whole;
+  for (const IndexEntry& e : page.entries) whole.push_back(entryBytes(e, page.leaf()));
+  size_t shared = whole.empty() ? 0 : whole.front().size();
+  for (size_t i = 1; i < whole.size(); ++i) {
+    size_t n = 0;
+    while (n < shared && n < whole[i].size() && whole[i][n] == whole[0][n]) ++n;
+    shared = std::min(n, whole[i].size() - 1);  // every later entry keeps at least one byte
+  }
+  if (whole.size() < 2) shared = 0;
+  shared = std::min<size_t>(shared, L.prefixWidth == 1 ? 0xFF : 0xFFFF);
+  if (wantPrefix >= 0 && static_cast<size_t>(wantPrefix) > shared && whole.size() >= 2)
+    throw JetError(kErrDamaged, "The index entries do not share the requested prefix.");
+  const size_t prefix = wantPrefix >= 0 && whole.size() >= 2 ? static_cast<size_t>(wantPrefix) : shared;
+  out[L.prefixOffset] = static_cast<uint8_t>(prefix);
+  if (L.prefixWidth == 2) out[L.prefixOffset + 1] = static_cast<uint8_t>(prefix >> 8);
+
+  uint32_t at = 0;
+  const uint32_t area = L.pageSize - L.firstEntry;
+  for (size_t i = 0; i < whole.size(); ++i) {
+    const size_t skip = i == 0 ? 0 : prefix;
+    const size_t n = whole[i].size() - skip;
+    if (at + n > area)
+      throw JetError(kErrDamaged, "The index entries do not fit one page.");
+    std::copy(whole[i].begin() + static_cast<std::ptrdiff_t>(skip), whole[i].end(),
+              out.begin() + L.firstEntry + at);
+    at += static_cast<uint32_t>(n);
+    out[L.maskOffset + at / 8] |= static_cast<uint8_t>(1u << (at % 8));
+  }
+  const uint32_t freeSpace = area - at;
+  out[2] = static_cast<uint8_t>(freeSpace);
+  out[3] = static_cast<uint8_t>(freeSpace >> 8);
+  return out;
+}
+
 int compareEntries(const IndexEntry& a, const IndexEntry& b) {
   size_t n = std::min(a.key.size(), b.key.size());
   for (size_t i = 0; i < n; ++i)

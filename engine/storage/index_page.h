@@ -47,6 +47,18 @@ struct IndexPage {
 // pointing past the page.
 IndexPage decodeIndexPage(std::span<const uint8_t> page, bool jet4, uint32_t pageNo);
 
+// The stored bytes of an entry: key, data page (u24 BE), row, and on intermediate pages the
+// child page (u32 BE).
+std::vector<uint8_t> entryBytes(const IndexEntry& e, bool leaf);
+
+// Builds a page from `page`'s type, owner, links and entries (the rest of `page` is
+// ignored): the bitmask, free space and the intermediate-page marker byte are computed.
+// `prefix` is the compressed prefix length; -1 takes the longest prefix every entry shares
+// with the first one (Access does not always compress that much, and readers accept any
+// shared length). Throws JetError 3049 when the entries do not fit one page or `prefix` is
+// longer than the entries share.
+std::vector<uint8_t> encodeIndexPage(const IndexPage& page, bool jet4, int prefix = -1);
+
 // Orders entries as an index does: key bytes unsigned, then data page, then row.
 int compareEntries(const IndexEntry& a, const IndexEntry& b);
 
