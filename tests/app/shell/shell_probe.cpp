@@ -2,7 +2,6 @@
 // names. BV_PROBE_MODE selects what it does; it writes what it observed (UTF-8, one item a
 // line) to the file named by BV_PROBE_OUT.
 //   args       ParamStr(0..4)
-//   title      the application title of a freshly made application object
 //   report     a main window whose handler fails with BV_PROBE_MESSAGE; after the report the
 //              loop must go on ("continued"), then the window closes and the program ends
 //   startfail  three modules, the second failing to start; logs starts and stops
@@ -82,12 +81,6 @@ int wmain() {
   const std::wstring mode = Env(L"BV_PROBE_MODE");
   if (mode == L"args") {
     for (int n = 0; n <= 4; ++n) Log(L"[" + ParamStr(n) + L"]");
-    return 0;
-  }
-  if (mode == L"title") {
-    StartApplication();
-    Log(Application->Title());
-    StopApplication();
     return 0;
   }
   if (mode == L"report") {

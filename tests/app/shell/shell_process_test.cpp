@@ -1,5 +1,5 @@
-// The shell as seen from outside a process: arguments from the real command line, the title
-// from the real executable name, the failure report of a renamed copy, and the start-up
+// The shell as seen from outside a process: arguments from the real command line, the
+// failure report of a renamed copy under the title of its file name, and the start-up
 // failure with its "Error" box and exit code 217.
 #include <gtest/gtest.h>
 
@@ -77,17 +77,6 @@ TEST(ShellProcess, ArgumentsComeFromTheProcessCommandLine) {
   Outcome skipped = RunProbe(exe, L"probe \"\" \"UPDATE t SET \x00e9=1\" a\"b c\"d", L"args");
   ASSERT_TRUE(skipped.finished);
   EXPECT_EQ(skipped.lines, (Lines{"[" + Utf8(exe) + "]", "[UPDATE t SET \xc3\xa9=1]", "[ab cd]", "[]", "[]"}));
-}
-
-TEST(ShellProcess, TitleComesFromTheRealExecutableName) {
-  for (const auto& [name, title] : {std::pair{L"MyTool.Exe", "Mytool"}, std::pair{L"Data.Tool.exe", "Data"},
-                                    std::pair{L"BRIMVALE.EXE", "Brimvale"}}) {
-    RenamedCopy copy(Probe(), name);
-    Outcome run = RunProbe(copy.Path(), L"x", L"title");
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(run.lines, (Lines{title}));
-  }
 }
 
 TEST(ShellProcess, FailureReportOfARenamedCopyCarriesItsTitleAndTheProgramGoesOn) {
