@@ -275,12 +275,4 @@ TEST_F(Run, EngineCreationFailuresLeaveTheRun) {
   }
 }
 
-TEST_F(Run, EngineControlWordChangesStayOnTheEngineSide) {
-  State->ChangeControlWord(L"DBEngine.OpenDatabase", 0x0C7F);
-  Go(L"x.mdb", L"UPDATE t SET a=1");
-  EXPECT_EQ(State->FindCall(L"Database.Execute")->ControlWord, 0x0C7F);
-  // The runner's own work between the engine calls ran on the application side.
-  EXPECT_EQ(CurrentX87ControlWord(), Layer.AppSide);
-}
-
 }  // namespace
