@@ -206,6 +206,7 @@ void appendCsvValue(const Value& v, std::string& out) {
     case Kind::Text: appendQuotedText(v.as<std::u16string>(), out); break;
     case Kind::Binary: {
       const Bytes& b = v.as<Bytes>();
+      if (b.empty()) out += "\"\"";  // empty, but not Null
       appendHex(b.data(), b.size(), out);
       break;
     }
