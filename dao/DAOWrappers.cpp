@@ -28,10 +28,15 @@ struct LocalBStr {
   ~LocalBStr() { SysFreeString(Text); }
 };
 
-// Raises the failure of a finished engine call: a negative HRESULT, or a success that did
-// not deliver the interface the operation promises.
-void Check(const wchar_t* label, HRESULT hr, const void* result = reinterpret_cast<const void*>(1)) {
+// Raises the failure of a finished engine call (a negative HRESULT).
+void Check(const wchar_t* label, HRESULT hr) {
   if (FAILED(hr)) RaiseDAOError(label, hr);
+}
+
+// The same for a call that hands out an interface: a success without one is a failure too,
+// rather than a wrapper that would crash on its first use.
+void Check(const wchar_t* label, HRESULT hr, const IUnknown* result) {
+  Check(label, hr);
   if (!result) RaiseDAOError(label, E_POINTER);
 }
 

@@ -151,6 +151,20 @@ TEST_F(Creation, RefusedInstanceIsReportedAndNothingIsKept) {
   EXPECT_EQ(CurrentX87ControlWord(), Layer.AppSide);
 }
 
+TEST_F(Creation, InstanceReportedButNotHandedOutIsARefusal) {
+  State->SucceedWithoutObject = {L"Factory.CreateInstance"};
+  Registry.Register(Clsid(Engine36), State);
+  SetDAOVersion(3);
+  try {
+    CreateDAOEngine();
+    ADD_FAILURE();
+  } catch (const EDAOError& e) {
+    EXPECT_EQ(e.Message(), L"DAO.CreateEngine failed");
+    EXPECT_EQ(e.ErrorCode, E_POINTER);
+  }
+  EXPECT_TRUE(State->LiveObjects().empty());
+}
+
 TEST_F(Creation, ProbingTakesTheNewestAvailableGenerationAndKeepsIt) {
   Registry.Register(Clsid(Engine35), State);
   auto engine = CreateDAOEngine();

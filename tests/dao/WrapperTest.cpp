@@ -249,6 +249,18 @@ TEST_F(Wrappers, EmptyInterfaceOrMissingResultIsAFailureNotACrash) {
     EXPECT_EQ(e.Message(), L"DAODatabase.Execute failed");
     EXPECT_EQ(e.ErrorCode, E_POINTER);
   }
+  // An engine that reports success but hands out no object.
+  State->SucceedWithoutObject = {L"DBEngine.OpenDatabase", L"DBEngine.get_Errors"};
+  auto engine = NewEngine();
+  try {
+    engine->OpenDatabase(DAOBStr(L"x"), Variant(false), Variant(false), DAOMissingParam);
+    ADD_FAILURE();
+  } catch (const EDAOError& e) {
+    EXPECT_EQ(e.Message(), L"DAODBEngine.OpenDatabase failed");
+    EXPECT_EQ(e.ErrorCode, E_POINTER);
+  }
+  EXPECT_THROW(engine->GetErrors(), EDAOError);
+  EXPECT_EQ(engine->ErrorsCache, nullptr);
 }
 
 TEST_F(Wrappers, UnconvertibleArgumentFailsUnchangedAfterLeavingTheFrame) {

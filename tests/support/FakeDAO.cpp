@@ -167,6 +167,7 @@ public:
     if (FAILED(VariantChangeType(&index, &item, 0, VT_I4))) return DISP_E_TYPEMISMATCH;
     const auto& list = FState->ErrorDescriptions;
     if (index.lVal < 0 || static_cast<size_t>(index.lVal) >= list.size()) return ItemNotFound;
+    if (FState->HandsOutNothing(L"Errors.get_Item")) return S_OK;
     *error = new FakeError(FState, list[index.lVal], 3000 + index.lVal);
     return S_OK;
   }
@@ -250,6 +251,7 @@ public:
     if (!errors) return E_POINTER;
     *errors = nullptr;
     if (FAILED(hr)) return hr;
+    if (FState->HandsOutNothing(L"DBEngine.get_Errors")) return S_OK;
     if (!FErrors) FErrors = new FakeErrors(FState);   // the engine's own reference
     FErrors->AddRef();
     *errors = FErrors;
@@ -261,6 +263,7 @@ public:
     if (!database) return E_POINTER;
     *database = nullptr;
     if (FAILED(hr)) return hr;
+    if (FState->HandsOutNothing(L"DBEngine.OpenDatabase")) return S_OK;
     *database = new FakeDatabase(FState);
     return S_OK;
   }
@@ -316,6 +319,7 @@ public:
     *object = nullptr;
     if (FAILED(hr)) return hr;
     if (outer) return CLASS_E_NOAGGREGATION;
+    if (FState->HandsOutNothing(L"Factory.CreateInstance")) return S_OK;
     auto* engine = new FakeDBEngine(FState);
     hr = engine->QueryInterface(riid, object);
     engine->Release();
@@ -337,6 +341,12 @@ void FakeDAOState::FailCall(const std::wstring& member, HRESULT hr, int occurren
 
 void FakeDAOState::ChangeControlWord(const std::wstring& member, uint16_t word, int occurrence) {
   FRules.insert({member, Rule{S_OK, true, word, occurrence}});
+}
+
+bool FakeDAOState::HandsOutNothing(const std::wstring& member) const {
+  for (const std::wstring& m : SucceedWithoutObject)
+    if (m == member) return true;
+  return false;
 }
 
 int FakeDAOState::CountCalls(const std::wstring& member) const {

@@ -17,7 +17,9 @@
 //  - ErrorDescriptions is what the engine's Errors collection holds (read live; Count is
 //    its size, Item(i) an Error with description i); RecordsAffected is what every
 //    Database reports;
-//  - OnCall, when set, runs after each call has been recorded.
+//  - OnCall, when set, runs after each call has been recorded;
+//  - members named in SucceedWithoutObject ("DBEngine.OpenDatabase", "DBEngine.get_Errors",
+//    "Errors.get_Item", "Factory.CreateInstance") report S_OK but hand out no object.
 // Member names: DBEngine.{OpenDatabase,get_Errors}, Database.{Execute,get_RecordsAffected,
 // Close}, Errors.{get_Count,get_Item}, Error.{get_Description,get_Number}, Factory.
 // {CreateInstance,LockServer}, and <Kind>.{AddRef,Release,QueryInterface}; any other member
@@ -68,6 +70,8 @@ public:
   std::vector<std::wstring> ErrorDescriptions;
   LONG RecordsAffected = 0;
   std::function<void(const FakeCall&)> OnCall;
+  std::vector<std::wstring> SucceedWithoutObject;
+  bool HandsOutNothing(const std::wstring& member) const;
 
   // ---- observation
   std::vector<FakeCall> Calls;
