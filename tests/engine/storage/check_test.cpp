@@ -1,0 +1,280 @@
+// `check` on the fixtures (all consistent) and on copies with one planted fault each.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "engine/storage/check.h"
+#include "engine/storage/index_page.h"
+#include "engine/storage/index_walk.h"
+#include "tests/engine/storage/check_test_util.h"
+
+using namespace bv::storage;
+using bv::testutil::TempCopy;
+namespace fs = std::filesystem;
+
+namespace {
+
+CheckReport checkFile(const std::string& path) {
+  auto db = Database::open(path);
+  return checkDatabase(*db);
+}
+
+std::string joined(const CheckReport& r) {
+  std::string s;
+  for (const auto& p : r.problems) s += p + "\n";
+  return s;
+}
+
+bool mentions(const CheckReport& r, const std::string& text) {
+  return std::any_of(r.problems.begin(), r.problems.end(),
+                     [&](const std::string& p) { return p.find(text) != std::string::npos; });
+}
+
+// Where to plant faults: a user table with an index whose root is a leaf holding at least
+// three entries, and one of the table's data pages.
+struct Target {
+  bool jet4 = false;
+  uint32_t pageSize = 0;
+  uint32_t tdefPage = 0;
+  uint32_t leafPage = 0;
+  uint32_t dataPage = 0;
+  RowPointer ownedMap;
+};
+
+Target locate(const std::string& path) {
+  auto db = Database::open(path);
+  Target t;
+  t.jet4 = db->isJet4();
+  t.pageSize = db->pageSize();
+  for (const auto& name : db->userTableNames()) {
+    auto def = db->table(name);
+    for (const auto& ri : def->realIndexes) {
+      PageRef p = db->page(ri.rootPage);
+      if (p[0] != kIndexLeafPage) continue;
+      IndexPage ip = decodeIndexPage(std::span<const uint8_t>(p.data(), p.size()), t.jet4, ri.rootPage);
+      auto owned = db->usageMapPages(def->ownedMap);
+      if (ip.entries.size() < 3 || owned.empty()) continue;
+      t.tdefPage = def->tdefPage;
+      t.leafPage = ri.rootPage;
+      t.dataPage = owned.front();
+      t.ownedMap = def->ownedMap;
+      return t;
+    }
+  }
+  ADD_FAILURE() << "no suitable index in " << path;
+  return t;
+}
+
+class CheckFaults : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    copy_ = std::make_unique<TempCopy>(GetParam());
+    t_ = locate(copy_->path());
+    ASSERT_NE(t_.leafPage, 0u);
+    CheckReport before = checkFile(copy_->path());
+    ASSERT_TRUE(before.ok()) << joined(before);
+  }
+  uint64_t at(uint32_t page, uint32_t off = 0) const {
+    return static_cast<uint64_t>(page) * t_.pageSize + off;
+  }
+  IndexPage leaf() const {
+    auto b = copy_->read(at(t_.leafPage), t_.pageSize);
+    return decodeIndexPage(b, t_.jet4, t_.leafPage);
+  }
+  void writeLeaf(const IndexPage& ip) const { copy_->write(at(t_.leafPage), encodeIndexPage(ip, t_.jet4)); }
+  // Expects check to fail and to name `text` in one of its lines.
+  void expectFound(const std::string& text) const {
+    CheckReport r = checkFile(copy_->path());
+    EXPECT_FALSE(r.ok());
+    EXPECT_TRUE(mentions(r, text)) << "wanted '" << text << "' in:\n" << joined(r);
+  }
+  // Offset of row 0 of the page holding a usage map, and the map's first covered page.
+  std::pair<uint64_t, uint32_t> inlineMap(RowPointer map) const {
+    auto db = Database::open(copy_->path());
+    Database::RowBytes rb = db->rowBytes(map.page, map.row);
+    EXPECT_TRUE(rb.valid);
+    EXPECT_EQ(rb.data()[0], 0) << "expected an inline map";
+    uint32_t first = rb.data()[1] | rb.data()[2] << 8 | rb.data()[3] << 16 | static_cast<uint32_t>(rb.data()[4]) << 24;
+    return {at(map.page, rb.start), first};
+  }
+  void flipMapBit(RowPointer map, uint32_t page) const {
+    auto [off, first] = inlineMap(map);
+    uint64_t byte = off + 5 + (page - first) / 8;
+    auto b = copy_->read(byte, 1);
+    b[0] ^= static_cast<uint8_t>(1u << ((page - first) % 8));
+    copy_->write(byte, b);
+  }
+
+  std::unique_ptr<TempCopy> copy_;
+  Target t_;
+};
+
+}  // namespace
+
+TEST(Check, EveryFixturePasses) {
+  int files = 0;
+  for (const char* dir : {"jet3", "jet4", "generated"}) {
+    for (const auto& f : fs::directory_iterator(bv::testutil::fixture(dir))) {
+      if (f.path().extension() != ".mdb") continue;
+      CheckReport r = checkFile(f.path().string());
+      EXPECT_TRUE(r.ok()) << f.path() << ":\n" << joined(r);
+      EXPECT_GT(r.tables, 0u);
+      ++files;
+    }
+  }
+  EXPECT_GE(files, 40);
+}
+
+TEST(Check, CountsWhatItRead) {
+  CheckReport r = checkFile(bv::testutil::fixture("generated/big_jet4.mdb").string());
+  ASSERT_TRUE(r.ok()) << joined(r);
+  // Orders (200,000) and Customers (2,000) plus the system tables; two indexes on each.
+  EXPECT_GT(r.rows, 202000u);
+  EXPECT_GE(r.indexEntries, 404000u);
+}
+
+TEST_P(CheckFaults, ChangedKeyByte) {
+  IndexPage ip = leaf();
+  ip.entries.back().key.back() ^= 0x01;
+  writeLeaf(ip);
+  expectFound("does not match the row's values");
+}
+
+TEST_P(CheckFaults, DeletedEntry) {
+  IndexPage ip = leaf();
+  IndexEntry gone = ip.entries[1];
+  ip.entries.erase(ip.entries.begin() + 1);
+  writeLeaf(ip);
+  expectFound("row " + std::to_string(gone.dataPage) + ":" + std::to_string(gone.dataRow) +
+              " is missing from the index");
+}
+
+TEST_P(CheckFaults, EntryNamesNoRow) {
+  IndexPage ip = leaf();
+  ip.entries.back().dataRow = 250;
+  writeLeaf(ip);
+  expectFound("which is not a live row");
+}
+
+TEST_P(CheckFaults, DuplicatedEntry) {
+  IndexPage ip = leaf();
+  ip.entries.push_back(ip.entries.back());
+  writeLeaf(ip);
+  expectFound("is indexed more than once");
+}
+
+TEST_P(CheckFaults, SwappedEntries) {
+  IndexPage ip = leaf();
+  std::swap(ip.entries[0], ip.entries[2]);
+  writeLeaf(ip);
+  expectFound("is not above the one before it");
+}
+
+TEST_P(CheckFaults, IndexPageFreeSpace) {
+  auto b = copy_->read(at(t_.leafPage, 2), 2);
+  b[0] ^= 0x04;
+  copy_->write(at(t_.leafPage, 2), b);
+  expectFound("index page " + std::to_string(t_.leafPage) + ": the free-space field");
+}
+
+TEST_P(CheckFaults, IndexPageOfAnotherTable) {
+  auto b = copy_->read(at(t_.leafPage, 4), 4);
+  b[0] ^= 0x01;
+  copy_->write(at(t_.leafPage, 4), b);
+  expectFound("names table definition");
+}
+
+TEST_P(CheckFaults, RowCount) {
+  const uint32_t off = t_.jet4 ? 16 : 12;
+  auto b = copy_->read(at(t_.tdefPage, off), 4);
+  b[0] = static_cast<uint8_t>(b[0] + 1);
+  copy_->write(at(t_.tdefPage, off), b);
+  expectFound("rows but the table holds");
+}
+
+TEST_P(CheckFaults, DataPageFreeSpace) {
+  auto b = copy_->read(at(t_.dataPage, 2), 2);
+  b[0] ^= 0x10;
+  copy_->write(at(t_.dataPage, 2), b);
+  expectFound("data page " + std::to_string(t_.dataPage) + ": the free-space field");
+}
+
+TEST_P(CheckFaults, UsedPageMarkedFree) {
+  flipMapBit(RowPointer{1, 0}, t_.dataPage);
+  expectFound("page " + std::to_string(t_.dataPage) + " is marked free in the global page map");
+}
+
+TEST_P(CheckFaults, OwnedPageMissingFromMap) {
+  flipMapBit(t_.ownedMap, t_.dataPage);
+  expectFound("data page " + std::to_string(t_.dataPage) + " names this table but is missing");
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, CheckFaults,
+                         ::testing::Values("jet3/indexTestV1997.mdb", "jet4/indexTestV2000.mdb"),
+                         [](const auto& info) { return std::string(info.param[3] == '3' ? "Jet3" : "Jet4"); });
+
+// Multi-level trees: a broken sibling link and a parent entry below its child.
+void plantTreeFaults(const char* rel) {
+  TempCopy copy(rel);
+  auto db = Database::open(copy.path());
+  const uint32_t ps = db->pageSize();
+  const bool jet4 = db->isJet4();
+  for (const auto& name : db->userTableNames()) {
+    auto def = db->table(name);
+    for (const auto& ri : def->realIndexes) {
+      PageRef root = db->page(ri.rootPage);
+      if (root[0] != kIndexNodePage) continue;
+      IndexPage node = decodeIndexPage(std::span<const uint8_t>(root.data(), root.size()), jet4, ri.rootPage);
+      ASSERT_FALSE(node.entries.empty());
+      const uint32_t firstLeaf = node.entries[0].child;
+      db.reset();
+      // The first leaf's "next" link no longer leads to its right neighbour.
+      auto leafBytes = copy.read(uint64_t(firstLeaf) * ps, ps);
+      IndexPage leafPage = decodeIndexPage(leafBytes, jet4, firstLeaf);
+      ASSERT_GE(leafPage.entries.size(), 2u);
+      copy.write(uint64_t(firstLeaf) * ps + (jet4 ? 16 : 12), {0, 0, 0, 0});
+      CheckReport r = checkFile(copy.path());
+      EXPECT_TRUE(mentions(r, "index page " + std::to_string(firstLeaf) + ": sibling links")) << joined(r);
+      copy.write(uint64_t(firstLeaf) * ps, leafBytes);
+      ASSERT_TRUE(checkFile(copy.path()).ok());
+      // The root's first entry claims less than the last entry of its child.
+      IndexPage changed = node;
+      changed.entries[0] = leafPage.entries.front();
+      changed.entries[0].child = firstLeaf;
+      copy.write(uint64_t(ri.rootPage) * ps, encodeIndexPage(changed, jet4));
+      r = checkFile(copy.path());
+      EXPECT_TRUE(mentions(r, "is below the entries of that child")) << joined(r);
+      return;
+    }
+  }
+  FAIL() << rel << ": no index with an intermediate root page";
+}
+
+TEST(CheckTree, SiblingLinkAndParentEntry) {
+  plantTreeFaults("jet3/testIndexCodesV1997.mdb");
+  plantTreeFaults("jet4/compIndexTestV2000.mdb");
+}
+
+// The in-order walker yields exactly the entries check found, in order, for every index.
+TEST(IndexWalk, WalksEveryIndexInOrder) {
+  for (const char* rel : {"jet3/testIndexCodesV1997.mdb", "jet4/compIndexTestV2000.mdb"}) {
+    auto db = Database::open(bv::testutil::fixture(rel).string());
+    uint64_t total = 0;
+    for (const auto& e : db->catalog()) {
+      if (e.kind != ObjectKind::UserTable) continue;
+      auto def = db->tableAt(e.tdefPage(), e.name);
+      for (const auto& ri : def->realIndexes) {
+        IndexWalker w(*db, *def, ri);
+        IndexEntry prev, cur;
+        uint64_t n = 0;
+        while (w.next(cur)) {
+          if (n++) EXPECT_LT(compareEntries(prev, cur), 0);
+          prev = cur;
+        }
+        EXPECT_EQ(n, def->rowCount) << rel << " " << toUtf8(def->name);
+        total += n;
+      }
+    }
+    EXPECT_GT(total, 100u);
+  }
+}
