@@ -9,6 +9,10 @@ mkdir -p "$WINEPREFIX"
 echo "wine prefix: creating $WINEPREFIX"
 wineboot -i >/dev/null 2>&1 || true
 wineserver -w || true
+# Without a window manager (plain Xvfb) Wine waits about two seconds whenever a managed
+# window is destroyed; unmanaged windows make the GUI tests much faster.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+wineserver -w || true
 
 fonts_src=$(dpkg -L fonts-wine 2>/dev/null | grep -E "/share/wine/fonts$" | head -n 1 || true)
 [ -n "$fonts_src" ] || fonts_src=/usr/share/wine/fonts
