@@ -42,6 +42,16 @@ protected:
     JetLibraryName.clear();
     JetLoaded = false;
   }
+  // CreateDAOEngine must fail with `message` and `code`.
+  static void ExpectCreationFailure(const wchar_t* message, HRESULT code) {
+    try {
+      CreateDAOEngine();
+      ADD_FAILURE() << "an engine was created";
+    } catch (const EDAOError& e) {
+      EXPECT_EQ(e.Message(), message);
+      EXPECT_EQ(e.ErrorCode, code);
+    }
+  }
   std::vector<std::wstring> RequestedClasses() const {
     std::vector<std::wstring> out;
     for (const auto& r : Registry.Requests) out.push_back(Text(r.Class));
@@ -121,13 +131,7 @@ TEST_F(Creation, PrivateEngineAsksForThePrivateClassAndTheSameInterface) {
 
 TEST_F(Creation, UnregisteredSelectedGenerationFailsWithoutProbing) {
   SetDAOVersion(3);
-  try {
-    CreateDAOEngine();
-    ADD_FAILURE();
-  } catch (const EDAOError& e) {
-    EXPECT_EQ(e.Message(), L"DAO.CreateEngineFactory failed");
-    EXPECT_EQ(e.ErrorCode, REGDB_E_CLASSNOTREG);
-  }
+  ExpectCreationFailure(L"DAO.CreateEngineFactory failed", REGDB_E_CLASSNOTREG);
   EXPECT_EQ(RequestedClasses(), std::vector<std::wstring>{Engine36});
   EXPECT_EQ(DAOVersion, 3);
   EXPECT_FALSE(JetLoaded);
@@ -139,13 +143,7 @@ TEST_F(Creation, RefusedInstanceIsReportedAndNothingIsKept) {
   State->FailCall(L"Factory.CreateInstance", E_OUTOFMEMORY);
   Registry.Register(Clsid(Engine36), State);
   SetDAOVersion(3);
-  try {
-    CreateDAOEngine();
-    ADD_FAILURE();
-  } catch (const EDAOError& e) {
-    EXPECT_EQ(e.Message(), L"DAO.CreateEngine failed");
-    EXPECT_EQ(e.ErrorCode, E_OUTOFMEMORY);
-  }
+  ExpectCreationFailure(L"DAO.CreateEngine failed", E_OUTOFMEMORY);
   EXPECT_TRUE(State->LiveObjects().empty());
   EXPECT_FALSE(JetLoaded);
   EXPECT_EQ(CurrentX87ControlWord(), Layer.AppSide);
@@ -155,13 +153,7 @@ TEST_F(Creation, InstanceReportedButNotHandedOutIsARefusal) {
   State->SucceedWithoutObject = {L"Factory.CreateInstance"};
   Registry.Register(Clsid(Engine36), State);
   SetDAOVersion(3);
-  try {
-    CreateDAOEngine();
-    ADD_FAILURE();
-  } catch (const EDAOError& e) {
-    EXPECT_EQ(e.Message(), L"DAO.CreateEngine failed");
-    EXPECT_EQ(e.ErrorCode, E_POINTER);
-  }
+  ExpectCreationFailure(L"DAO.CreateEngine failed", E_POINTER);
   EXPECT_TRUE(State->LiveObjects().empty());
 }
 
@@ -188,13 +180,7 @@ TEST_F(Creation, ProbingGoesOnWhenAFactoryRefusesTheInstance) {
 }
 
 TEST_F(Creation, NoGenerationAvailableEndsWithVersionZeroAndGenerationOneIdentifiers) {
-  try {
-    CreateDAOEngine();
-    ADD_FAILURE();
-  } catch (const EDAOError& e) {
-    EXPECT_EQ(e.Message(), L"DAO.CreateEngineFactory failed");
-    EXPECT_EQ(e.ErrorCode, 0);
-  }
+  ExpectCreationFailure(L"DAO.CreateEngineFactory failed", 0);
   EXPECT_EQ(RequestedClasses(), (std::vector<std::wstring>{Engine36, Engine35, Engine30}));
   EXPECT_EQ(DAOVersion, 0);
   EXPECT_EQ(JetLibraryName, L"MSJT3032.dll");
@@ -215,12 +201,7 @@ TEST_F(Creation, ResetToZeroProbesAgainFromTheNewest) {
 
 TEST_F(Creation, UnknownVersionUsesTheLastIdentifiersWithoutProbing) {
   SetDAOVersion(7);
-  try {
-    CreateDAOEngine();
-    ADD_FAILURE();
-  } catch (const EDAOError& e) {
-    EXPECT_EQ(e.Message(), L"DAO.CreateEngineFactory failed");
-  }
+  ExpectCreationFailure(L"DAO.CreateEngineFactory failed", REGDB_E_CLASSNOTREG);
   ASSERT_EQ(Registry.Requests.size(), 1u);
   EXPECT_EQ(Text(Registry.Requests[0].Class), Text(GUID{}));
   EXPECT_EQ(DAOVersion, 7);

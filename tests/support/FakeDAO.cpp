@@ -1,5 +1,6 @@
 #include "tests/support/FakeDAO.h"
 
+#include <cstring>
 #include <utility>
 
 #include "dao/DAOInterfaces.h"
