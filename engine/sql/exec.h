@@ -1,0 +1,59 @@
+// Statement execution: SELECT results, and for action statements the set of changes they
+// make (target rows and new values), which the write side applies and a dry run counts.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/sql/ast.h"
+#include "engine/sql/source.h"
+
+namespace bv::sql {
+
+// Values for parameters, by name (case-insensitive). Positional '?' markers are named
+// "?1", "?2", ... in the order they appear.
+using ParamValues = std::vector<std::pair<std::u16string, Value>>;
+
+struct ResultSet {
+  std::vector<SourceColumn> columns;  // output names and (where known) types
+  std::vector<std::vector<Value>> rows;
+};
+
+// The changes one action statement makes to one table.
+struct TableChange {
+  std::u16string table;      // as the catalog spells it
+  std::vector<int> columns;  // UPDATE: assigned columns; INSERT: given columns (positions)
+  std::vector<RowId> deletes;
+  struct Update {
+    RowId row;
+    std::vector<Value> values;  // new values of `columns`, already converted to their types
+  };
+  std::vector<Update> updates;
+  std::vector<std::vector<Value>> inserts;  // values of `columns`, converted
+};
+
+struct ActionPlan {
+  StatementKind kind = StatementKind::Update;
+  int64_t recordsAffected = 0;
+  std::vector<TableChange> changes;
+  // SELECT ... INTO: the table to create; its rows are changes[0].inserts.
+  std::optional<std::u16string> createTable;
+  std::vector<SourceColumn> createColumns;
+};
+
+// The parameters a statement needs (declared ones first, then names that resolve to no
+// column, then '?' markers), without executing it.
+std::vector<std::u16string> statementParameters(const Statement& st, const Catalog& catalog);
+
+// Runs a SELECT. JetError 3061 when parameters are missing, 3078 for an unknown table, ...
+ResultSet executeSelect(const Statement& st, const Catalog& catalog, const ParamValues& params = {});
+
+// Works out what an action statement changes without changing anything. JetError 3065 for a
+// plain SELECT. Data-definition statements are checked against the catalog and give a plan
+// with no changes.
+ActionPlan planAction(const Statement& st, const Catalog& catalog, const ParamValues& params = {});
+
+}  // namespace bv::sql

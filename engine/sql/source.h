@@ -1,0 +1,82 @@
+// What statement execution reads: named tables whose rows can be scanned. The storage
+// layer provides one implementation (storage_catalog.h); tests use in-memory tables.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/storage/database.h"
+#include "engine/storage/value.h"
+
+namespace bv::sql {
+
+using storage::RowId;
+
+// A column as statements see it: its name and what values it holds.
+struct SourceColumn {
+  std::u16string name;
+  ColType type = ColType::Text;
+  uint32_t maxLength = 0;  // Text: characters; Binary: bytes; 0 = no limit
+  uint8_t precision = 18, scale = 0;  // Decimal
+  bool autoNumber = false;
+};
+
+class RowCursor {
+ public:
+  virtual ~RowCursor() = default;
+  virtual bool next() = 0;            // advance; false at the end
+  virtual RowId rowId() const = 0;    // where the current row lives
+  virtual const Value& value(size_t column) = 0;  // valid until next()
+};
+
+class TableSource {
+ public:
+  virtual ~TableSource() = default;
+  virtual const std::u16string& name() const = 0;  // as the catalog spells it
+  virtual const std::vector<SourceColumn>& columns() const = 0;
+  virtual std::unique_ptr<RowCursor> scan() const = 0;
+};
+
+class Catalog {
+ public:
+  virtual ~Catalog() = default;
+  // The table of that name (case-insensitive), or nullptr.
+  virtual std::shared_ptr<const TableSource> findTable(std::u16string_view name) const = 0;
+  // Whether some other object (a stored query, a link) has that name.
+  virtual bool hasOtherObject(std::u16string_view name) const { return false; }
+};
+
+// Jet's name comparison (case-insensitive).
+inline bool namesEqual(std::u16string_view a, std::u16string_view b) {
+  return storage::jetNameEquals(a, b);
+}
+
+// An in-memory table (tests, derived tables, results). Row ids are the row positions.
+class MemoryTable : public TableSource {
+ public:
+  MemoryTable(std::u16string name, std::vector<SourceColumn> columns)
+      : name_(std::move(name)), columns_(std::move(columns)) {}
+  const std::u16string& name() const override { return name_; }
+  const std::vector<SourceColumn>& columns() const override { return columns_; }
+  std::unique_ptr<RowCursor> scan() const override;
+  void addRow(std::vector<Value> row) { rows_.push_back(std::move(row)); }
+  const std::vector<std::vector<Value>>& rows() const { return rows_; }
+
+ private:
+  std::u16string name_;
+  std::vector<SourceColumn> columns_;
+  std::vector<std::vector<Value>> rows_;
+};
+
+class MemoryCatalog : public Catalog {
+ public:
+  void add(std::shared_ptr<const TableSource> t) { tables_.push_back(std::move(t)); }
+  std::shared_ptr<const TableSource> findTable(std::u16string_view name) const override;
+
+ private:
+  std::vector<std::shared_ptr<const TableSource>> tables_;
+};
+
+}  // namespace bv::sql

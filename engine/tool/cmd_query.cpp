@@ -1,0 +1,61 @@
+// `brimvale query DB SQL`: runs a SELECT and writes its rows as CSV.
+#include "engine/sql/exec.h"
+#include "engine/sql/param_text.h"
+#include "engine/sql/parser.h"
+#include "engine/sql/storage_catalog.h"
+#include "engine/storage/csv_export.h"
+#include "engine/tool/command.h"
+
+namespace {
+
+const bv::tool::Command& self() { return *bv::tool::findCommand("query"); }
+
+// The header line quotes a name only when it holds a separator, a quote or a line break,
+// as the export command's header does.
+void appendHeaderName(const std::u16string& name, std::string& out) {
+  bool quote = name.find_first_of(u",\"\r\n") != std::u16string::npos;
+  if (quote) bv::storage::appendCsvValue(bv::Value(name), out);
+  else out += bv::storage::toUtf8(name);
+}
+
+const bv::tool::Registration reg{{
+    "query", "run a SELECT statement and print its rows as CSV",
+    "usage: brimvale query DB SQL [--param NAME=VALUE]... [--password=PW]\n"
+    "  Runs the SELECT statement SQL against DB (opened read-only) and prints the result\n"
+    "  in the CSV form of the export command: a header line, then one line per row.\n"
+    "  --param NAME=VALUE  a value for a parameter (a name that is no field); VALUE is a\n"
+    "                      number, #date#, True/False/Null or text (may be repeated)\n"
+    "  --password=PW       the database password, if the file has one\n",
+    [](bv::tool::Args& args) -> int {
+      std::string pw;
+      args.takeOption("password", pw);
+      bv::sql::ParamValues params;
+      auto nextParam = [&](std::string& v) { return args.takeOption("param", v); };
+      if (!bv::sql::collectParamAssignments(nextParam, params))
+        return bv::tool::usageError(self(), "--param needs NAME=VALUE");
+      if (args.positional.size() != 2)
+        return bv::tool::usageError(self(), "expected a database file and a statement");
+      auto stmt = bv::sql::parseStatement(bv::storage::fromUtf8(args.positional[1]));
+      if (stmt.isAction())
+        throw bv::JetError(3065, "query runs SELECT statements only; use `brimvale run` for an "
+                                 "action statement.");
+      auto db = bv::tool::openDatabase(args.positional[0], bv::storage::OpenMode::ReadOnly, pw);
+      bv::sql::StorageCatalog catalog(*db);
+      bv::sql::ResultSet rs = bv::sql::executeSelect(stmt, catalog, params);
+      std::string out;
+      for (size_t i = 0; i < rs.columns.size(); ++i) {
+        if (i) out.push_back(',');
+        appendHeaderName(rs.columns[i].name, out);
+      }
+      out.push_back('\n');
+      for (const auto& row : rs.rows) {
+        for (size_t i = 0; i < row.size(); ++i) {
+          if (i) out.push_back(',');
+          bv::storage::appendCsvValue(row[i], out);
+        }
+        out.push_back('\n');
+      }
+      return bv::tool::writeOut(out) ? 0 : 1;
+    }}};
+
+}  // namespace
