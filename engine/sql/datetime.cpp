@@ -179,6 +179,29 @@ int weekday(double x, int first) {
   return (sundayBased - first + 7) % 7 + 1;
 }
 
+int64_t dayNumber(double x) {
+  int64_t secs = std::llround(toLinear(x) * 86400.0);
+  return floorDiv(secs, 86400);
+}
+
+int64_t weekStart(int64_t day, int firstDay) {
+  return day - (weekday(static_cast<double>(day), firstDay) - 1);
+}
+
+int weekOfYear(double date, int firstDay, int firstWeek) {
+  int64_t day = dayNumber(date);
+  int year = toCivil(date).year;
+  for (;;) {
+    int64_t jan1 = daysFromCivil(year, 1, 1);
+    int64_t ws = weekStart(jan1, firstDay);
+    int64_t week1 = ws;
+    if (firstWeek == 2 && jan1 - ws > 3) week1 = ws + 7;  // four days in the new year
+    if (firstWeek == 3 && jan1 != ws) week1 = ws + 7;     // a full week
+    if (day >= week1) return static_cast<int>((day - week1) / 7 + 1);
+    --year;
+  }
+}
+
 std::u16string_view monthName(int month) { return kMonths[(month - 1 + 12) % 12]; }
 std::u16string_view dayName(int dow) { return kDays[(dow - 1 + 7) % 7]; }
 

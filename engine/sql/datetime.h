@@ -31,6 +31,15 @@ std::optional<double> parseDateTime(std::u16string_view text);
 
 int weekday(double dateTime, int firstDayOfWeek = 1);  // 1..7, Sunday = 1 by default
 
+// Calendar day of a date (time of day rounded to the second may carry into the next day).
+int64_t dayNumber(double dateTime);
+// First day (day number) of the week that holds `day`.
+int64_t weekStart(int64_t day, int firstDayOfWeek);
+// Week of the year, 1..54: firstWeekOfYear 1 = the week of January 1, 2 = the first week
+// with four days in the new year, 3 = the first full week. Days before week 1 count in
+// the last week of the year before.
+int weekOfYear(double dateTime, int firstDayOfWeek, int firstWeekOfYear);
+
 // The stored form keeps the time of day positive for days before 1899-12-30; the "linear"
 // form is a plain timeline (day + time) on which time intervals can be added.
 double toLinear(double dateTime);
