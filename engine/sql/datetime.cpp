@@ -133,6 +133,12 @@ double splitDay(double x, double* timeOfDay) {
   return day;
 }
 
+double timeOfDay(double x) {
+  double t;
+  splitDay(x, &t);
+  return static_cast<double>(std::llround(t * 86400.0) % 86400) / 86400.0;
+}
+
 double toLinear(double x) {
   double t;
   double d = splitDay(x, &t);

@@ -23,6 +23,7 @@ int64_t daysFromCivil(int64_t year, int64_t month, int64_t day);
 CivilTime toCivil(double dateTime);           // rounds to the nearest second
 double fromCivil(const CivilTime& c);         // negative days keep a positive time of day
 double splitDay(double dateTime, double* timeOfDay);  // returns the day part (toward zero)
+double timeOfDay(double dateTime);  // the time part as a fraction of a day, whole seconds
 
 // Parses date/time text in the US locale: m/d/yyyy, m/d/yy, m/d, yyyy-mm-dd, yyyy/m/d,
 // d-mmm-yyyy, mmmm d, yyyy, each optionally followed by a time h:nn[:ss] [AM|PM], or a

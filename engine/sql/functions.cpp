@@ -265,11 +265,7 @@ double nowValue() {
 
 Value fnNow(Args) { return Value(DateTime{nowValue()}); }
 Value fnDate(Args) { return Value(DateTime{splitDay(nowValue(), nullptr)}); }
-Value fnTime(Args) {
-  double t;
-  splitDay(nowValue(), &t);
-  return Value(DateTime{t});
-}
+Value fnTime(Args) { return Value(DateTime{timeOfDay(nowValue())}); }
 
 // Date argument of the date functions: Null stays Null (nullopt).
 std::optional<double> dateArg(const Value& v) {
@@ -329,6 +325,11 @@ Interval intervalArg(const Value& v, const char* fn) {
   invalidArgument(fn);
 }
 
+int64_t floorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+// Seconds since 1899-12-30 00:00 on the plain timeline, to the nearest second.
+int64_t linearSeconds(double d) { return std::llround(toLinear(d) * 86400.0); }
+
 Value checkedDate(double d, const char* fn) {
   if (!(d >= kMinDate && d < kMaxDate + 0.00001)) invalidArgument(fn);
   return Value(DateTime{d});
@@ -345,6 +346,14 @@ Value addMonths(double date, int64_t months, const char* fn) {
   return Value(DateTime{fromCivil(c)});
 }
 
+// A timeline position in whole seconds back to a stored date.
+Value fromSeconds(int64_t secs, const char* fn) {
+  int64_t day = floorDiv(secs, 86400);
+  double t = static_cast<double>(secs - day * 86400) / 86400.0;
+  auto d = static_cast<double>(day);
+  return checkedDate(d >= 0 ? d + t : d - t, fn);
+}
+
 Value fnDateAdd(Args a) {
   Interval iv = intervalArg(a[0], "DateAdd");
   if (a[1].isNull()) invalidNull("DateAdd");
@@ -353,25 +362,22 @@ Value fnDateAdd(Args a) {
   double n = std::trunc(toDouble(a[1]));
   if (std::fabs(n) > 1e9) invalidArgument("DateAdd");
   auto whole = static_cast<int64_t>(n);
+  int64_t secs = linearSeconds(*d);
   switch (iv) {
     case Interval::Year: return addMonths(*d, whole * 12, "DateAdd");
     case Interval::Quarter: return addMonths(*d, whole * 3, "DateAdd");
     case Interval::Month: return addMonths(*d, whole, "DateAdd");
     case Interval::DayOfYear:
     case Interval::Day:
-    case Interval::Weekday: return checkedDate(fromLinear(toLinear(*d) + n), "DateAdd");
-    case Interval::Week: return checkedDate(fromLinear(toLinear(*d) + 7 * n), "DateAdd");
-    case Interval::Hour: return checkedDate(fromLinear(toLinear(*d) + n / 24), "DateAdd");
-    case Interval::Minute: return checkedDate(fromLinear(toLinear(*d) + n / 1440), "DateAdd");
-    case Interval::Second: return checkedDate(fromLinear(toLinear(*d) + n / 86400), "DateAdd");
+    case Interval::Weekday: return fromSeconds(secs + whole * 86400, "DateAdd");
+    case Interval::Week: return fromSeconds(secs + whole * 7 * 86400, "DateAdd");
+    case Interval::Hour: return fromSeconds(secs + whole * 3600, "DateAdd");
+    case Interval::Minute: return fromSeconds(secs + whole * 60, "DateAdd");
+    case Interval::Second: return fromSeconds(secs + whole, "DateAdd");
   }
   return Value();
 }
 
-int64_t floorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
-
-// Seconds since 1899-12-30 00:00 on the plain timeline, to the nearest second.
-int64_t linearSeconds(double d) { return std::llround(toLinear(d) * 86400.0); }
 
 Value fnDateDiff(Args a) {
   Interval iv = intervalArg(a[0], "DateDiff");
@@ -444,7 +450,7 @@ Value fnTimeSerial(Args a) {
   if (a[0].isNull() || a[1].isNull() || a[2].isNull()) return Value();
   int64_t secs = integerArg(a[0], "TimeSerial") * 3600 + integerArg(a[1], "TimeSerial") * 60 +
                  integerArg(a[2], "TimeSerial");
-  return checkedDate(fromLinear(static_cast<double>(secs) / 86400.0), "TimeSerial");
+  return fromSeconds(secs, "TimeSerial");
 }
 
 Value fnDateValue(Args a) {
@@ -456,9 +462,7 @@ Value fnDateValue(Args a) {
 Value fnTimeValue(Args a) {
   auto d = dateArg(a[0]);
   if (!d) return Value();
-  double t;
-  splitDay(*d, &t);
-  return Value(DateTime{t});
+  return Value(DateTime{timeOfDay(*d)});
 }
 
 Value fnMonthName(Args a) {
