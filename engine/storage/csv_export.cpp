@@ -1,8 +1,10 @@
 #include "engine/storage/csv_export.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace bv::storage {
 
@@ -65,36 +67,75 @@ void appendHex(const uint8_t* p, size_t n, std::string& out) {
   }
 }
 
-void appendQuotedText(const std::u16string& s, std::string& out) {
-  out.push_back('"');
-  for (size_t i = 0; i < s.size(); ++i) {
-    uint32_t c = s[i];
+// Writes UTF-16LE units [p, e) as UTF-8 with quotes doubled; `o` must have room for
+// 3 bytes per unit. Returns the new end.
+char* writeUtf16Le(const uint8_t* p, const uint8_t* e, char* o) {
+  auto unit = [](const uint8_t* q) { return static_cast<uint32_t>(q[0] | (q[1] << 8)); };
+  while (e - p >= 2) {
+    if constexpr (std::endian::native == std::endian::little) {
+      // Runs of plain ASCII (no quote) go four units at a time.
+      while (e - p >= 8) {
+        uint64_t x;
+        std::memcpy(&x, p, 8);
+        const uint64_t q = x ^ 0x0022002200220022ull;  // a zero lane marks a quote
+        const bool hasQuote = ((q - 0x0001000100010001ull) & ~q & 0x8000800080008000ull) != 0;
+        if ((x & 0xFF80FF80FF80FF80ull) != 0 || hasQuote) break;
+        o[0] = static_cast<char>(p[0]);
+        o[1] = static_cast<char>(p[2]);
+        o[2] = static_cast<char>(p[4]);
+        o[3] = static_cast<char>(p[6]);
+        o += 4;
+        p += 8;
+      }
+      if (e - p < 2) break;
+    }
+    uint32_t c = unit(p);
+    p += 2;
     if (c < 0x80) {
-      if (c == '"') out.push_back('"');
-      out.push_back(static_cast<char>(c));
+      if (c == '"') *o++ = '"';
+      *o++ = static_cast<char>(c);
       continue;
     }
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
     if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+      *o++ = static_cast<char>(0xC0 | (c >> 6));
+      *o++ = static_cast<char>(0x80 | (c & 0x3F));
+      continue;
     }
+    if (c >= 0xD800 && c <= 0xDBFF && e - p >= 2 && unit(p) >= 0xDC00 && unit(p) <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(p) - 0xDC00);
+      p += 2;
+      *o++ = static_cast<char>(0xF0 | (c >> 18));
+      *o++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *o++ = static_cast<char>(0x80 | (c & 0x3F));
+      continue;
+    }
+    if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;  // unpaired surrogate
+    *o++ = static_cast<char>(0xE0 | (c >> 12));
+    *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *o++ = static_cast<char>(0x80 | (c & 0x3F));
   }
-  out.push_back('"');
+  return o;
+}
+
+void appendQuotedText(const std::u16string& s, std::string& out) {
+  const size_t at = out.size();
+  out.resize(at + 3 * s.size() + 2);
+  char* o = out.data() + at;
+  *o++ = '"';
+  if constexpr (std::endian::native == std::endian::little) {
+    const auto* b = reinterpret_cast<const uint8_t*>(s.data());
+    o = writeUtf16Le(b, b + 2 * s.size(), o);
+  } else {
+    std::vector<uint8_t> le(2 * s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+      le[2 * i] = static_cast<uint8_t>(s[i] & 0xFF);
+      le[2 * i + 1] = static_cast<uint8_t>(s[i] >> 8);
+    }
+    o = writeUtf16Le(le.data(), le.data() + le.size(), o);
+  }
+  *o++ = '"';
+  out.resize(static_cast<size_t>(o - out.data()));
 }
 
 // A column name in the header line: quoted only when it holds a separator or quote.
@@ -126,17 +167,17 @@ void appendDateTime(double days, std::string& out) {
   int64_t y;
   unsigned m, d;
   civilFromDays(day - 25569, y, m, d);  // 1899-12-30 is 25569 days before 1970-01-01
-  appendPadded(static_cast<unsigned>(y), 4, out);
-  out.push_back('-');
-  appendPadded(m, 2, out);
-  out.push_back('-');
-  appendPadded(d, 2, out);
-  out.push_back(' ');
-  appendPadded(static_cast<unsigned>(secs / 3600), 2, out);
-  out.push_back(':');
-  appendPadded(static_cast<unsigned>(secs / 60 % 60), 2, out);
-  out.push_back(':');
-  appendPadded(static_cast<unsigned>(secs % 60), 2, out);
+  char buf[19] = {'0', '0', '0', '0', '-', '0', '0', '-', '0', '0', ' ', '0', '0', ':', '0', '0', ':', '0', '0'};
+  auto put = [&buf](int at, unsigned v, int width) {
+    for (int i = width - 1; i >= 0; --i, v /= 10) buf[at + i] = static_cast<char>('0' + v % 10);
+  };
+  put(0, static_cast<unsigned>(y), 4);
+  put(5, m, 2);
+  put(8, d, 2);
+  put(11, static_cast<unsigned>(secs / 3600), 2);
+  put(14, static_cast<unsigned>(secs / 60 % 60), 2);
+  put(17, static_cast<unsigned>(secs % 60), 2);
+  out.append(buf, sizeof buf);
 }
 
 void appendDecimal(const Decimal& d, std::string& out) {
@@ -180,6 +221,45 @@ void appendGuid(const Guid& g, std::string& out) {
     out.push_back(digits[b & 15]);
   }
   out.push_back('}');
+}
+
+void appendJet4CsvText(const uint8_t* p, size_t n, std::string& out) {
+  const size_t at = out.size();
+  out.resize(at + 2 * n + 2);  // compressed bytes become at most 2, UTF-16 pairs at most 3
+  char* o = out.data() + at;
+  *o++ = '"';
+  if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
+    bool compressed = true;
+    size_t i = 2;
+    while (i < n) {
+      if (compressed) {
+        const uint8_t b = p[i++];
+        if (b == 0) {
+          compressed = false;  // a zero byte switches to two-byte mode
+        } else if (b < 0x80) {
+          if (b == '"') *o++ = '"';
+          *o++ = static_cast<char>(b);
+        } else {
+          *o++ = static_cast<char>(0xC0 | (b >> 6));
+          *o++ = static_cast<char>(0x80 | (b & 0x3F));
+        }
+        continue;
+      }
+      size_t j = i;
+      while (j + 1 < n && p[j] != 0) j += 2;
+      o = writeUtf16Le(p + i, p + j, o);
+      if (j < n && p[j] == 0) {
+        compressed = true;
+        i = j + 1;
+      } else {
+        break;  // a dangling odd byte
+      }
+    }
+  } else {
+    o = writeUtf16Le(p, p + (n & ~size_t{1}), o);
+  }
+  *o++ = '"';
+  out.resize(static_cast<size_t>(o - out.data()));
 }
 
 void appendCsvValue(const Value& v, std::string& out) {
@@ -227,10 +307,19 @@ bool exportCsv(const Database& db, const TableDef& table,
   uint64_t count = 0;
   TableCursor cur = db.scan(table);
   const size_t n = table.columns.size();
+  // Jet 4 text goes from its stored bytes straight to UTF-8, without an intermediate string.
+  std::vector<uint8_t> direct(n, 0);
+  for (size_t i = 0; i < n; ++i) direct[i] = db.isJet4() && table.columns[i].isText();
+  const uint8_t* raw;
+  size_t rawLen;
   while (cur.next()) {
     for (size_t i = 0; i < n; ++i) {
       if (i) buf.push_back(',');
-      appendCsvValue(cur.value(i), buf);
+      if (!direct[i]) {
+        appendCsvValue(cur.value(i), buf);
+      } else if (cur.rawValue(i, raw, rawLen)) {
+        appendJet4CsvText(raw, rawLen, buf);
+      }
     }
     buf.push_back('\n');
     ++count;

@@ -16,6 +16,9 @@ namespace bv::storage {
 
 // Appends one value, CSV-escaped, to `out`.
 void appendCsvValue(const Value& v, std::string& out);
+// Appends stored Jet 4 text (UCS-2, or compressed after FF FE) as a quoted CSV field,
+// converting straight to UTF-8; the same result as decoding it and appending the Value.
+void appendJet4CsvText(const uint8_t* p, size_t n, std::string& out);
 // Appends a date in the export form; values outside years 100..9999 are written as the raw
 // day number.
 void appendDateTime(double days, std::string& out);

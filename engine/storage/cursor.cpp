@@ -188,24 +188,42 @@ struct TableCursor::Impl {
     }
   }
 
-  Value decode(const ColumnDef& c) {
-    if (c.number >= colCount) return Value();  // the row predates the column
+  // Null-mask bit of a column; false when the row predates the column.
+  bool present(const ColumnDef& c) const {
+    if (c.number >= colCount) return false;
+    return (rowPage.data()[rs + maskStart + c.number / 8] >> (c.number % 8)) & 1;
+  }
+
+  // The field bytes of a present, non-Yes/No column; false if the row has no such field.
+  bool field(const ColumnDef& c, const uint8_t*& data, size_t& size) {
     const uint8_t* p = rowPage.data() + rs;
-    const bool present = (p[maskStart + c.number / 8] >> (c.number % 8)) & 1;
-    if (c.type == ColType::Bool) return Value(present);
-    if (!present) return Value();
     if (c.fixed) {
       const uint32_t at = (j4 ? 2u : 1u) + c.fixedOffset;
       const size_t n = c.length ? c.length : neededBytes(c.type);
       if (at + n > maskStart) damaged("a fixed column lies outside its row");
-      return decodeBytes(c, p + at, n);
+      data = p + at;
+      size = n;
+      return true;
     }
     if (!varParsed) parseVar();
-    if (c.varSlot >= varCount) return Value();
+    if (c.varSlot >= varCount) return false;
     const uint32_t b = varOff[c.varSlot], e = varOff[c.varSlot + 1u];
     if (b > e) damaged("a variable column has a negative length");
-    return decodeBytes(c, p + b, e - b);
+    data = p + b;
+    size = e - b;
+    return true;
   }
+
+  Value decode(const ColumnDef& c) {
+    const bool there = present(c);
+    if (c.type == ColType::Bool) return c.number < colCount ? Value(there) : Value();
+    const uint8_t* data;
+    size_t size;
+    if (!there || !field(c, data, size)) return Value();
+    return decodeBytes(c, data, size);
+  }
+
+  Bytes longBuf;  // long value bytes handed out by rawValue()
 
   bool nextRow() {
     onRow = false;
@@ -255,6 +273,20 @@ const Value& TableCursor::value(size_t column) {
     m.decoded[column] = 1;
   }
   return m.values[column];
+}
+
+bool TableCursor::rawValue(size_t column, const uint8_t*& data, size_t& size) {
+  Impl& m = *impl_;
+  if (!m.onRow) throw JetError(3021, "There is no current record.");
+  if (column >= m.values.size()) throw JetError(3265, "Column position out of range.");
+  const ColumnDef& c = m.t->columns[column];
+  if (c.type == ColType::Bool || !m.present(c) || !m.field(c, data, size)) return false;
+  if (c.isLongValue()) {
+    m.db.readLongValue(data, size, m.longBuf);
+    data = m.longBuf.data();
+    size = m.longBuf.size();
+  }
+  return true;
 }
 
 void TableCursor::readRow(std::vector<Value>& out) {

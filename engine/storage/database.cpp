@@ -280,11 +280,17 @@ std::vector<uint32_t> Database::usageMapPages(RowPointer map) const {
 }
 
 Bytes Database::readLongValue(const uint8_t* field, size_t fieldLen) const {
+  Bytes out;
+  readLongValue(field, fieldLen, out);
+  return out;
+}
+
+void Database::readLongValue(const uint8_t* field, size_t fieldLen, Bytes& out) const {
+  out.clear();
   if (fieldLen < 12) throw JetError(3049, "The database is damaged: a long value header is cut short.");
   const uint32_t head = le32(field);
   const uint32_t length = head & 0x3FFFFFFFu;
   const uint32_t form = head >> 30;
-  Bytes out;
   auto lvalRow = [&](RowPointer rp) {
     RowBytes rb = rowBytes(rp.page, rp.row);
     if (!rb.valid || std::memcmp(rb.page.data() + 4, "LVAL", 4) != 0)
@@ -312,7 +318,6 @@ Bytes Database::readLongValue(const uint8_t* field, size_t fieldLen) const {
   } else {
     throw JetError(3049, "The database is damaged: unknown long value form.");
   }
-  return out;
 }
 
 std::u16string Database::decodeText(const uint8_t* p, size_t n) const {

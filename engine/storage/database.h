@@ -163,6 +163,10 @@ class TableCursor {
   bool next();                           // advance; false at the end
   RowId rowId() const;                   // header slot of the current row
   const Value& value(size_t column);     // valid until next()
+  // The stored bytes of a column without decoding them: false for Null (and for Yes/No,
+  // whose value is only in the null mask). Memo/OLE give the long value's data. The bytes
+  // stay valid until next() or the next rawValue() call.
+  bool rawValue(size_t column, const uint8_t*& data, size_t& size);
   void readRow(std::vector<Value>& out); // all columns, in TableDef::columns order
   const TableDef& table() const;
   // Position the cursor on one row (as an index entry names it). False if the slot is
@@ -230,6 +234,8 @@ class Database {
   // Reads a long value (Memo/OLE) from the 12-byte header and the bytes that follow it in
   // the row. JetError 3049 if the chain is damaged.
   Bytes readLongValue(const uint8_t* field, size_t fieldLen) const;
+  // The same into a caller's buffer (replaced), so that a scan can reuse one allocation.
+  void readLongValue(const uint8_t* field, size_t fieldLen, Bytes& out) const;
   // Decodes stored text (Jet 3 code page bytes; Jet 4 UCS-2 or compressed).
   std::u16string decodeText(const uint8_t* p, size_t n) const;
 

@@ -1,5 +1,8 @@
 #include "engine/storage/text.h"
 
+#include <bit>
+#include <cstring>
+
 #include "engine/storage/database.h"
 
 namespace bv::storage {
@@ -26,29 +29,32 @@ std::u16string decodeCodePage(const uint8_t* p, size_t n, uint16_t codePage) {
 std::u16string decodeJet4Text(const uint8_t* p, size_t n) {
   std::u16string out;
   if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
-    out.reserve(n - 2);
+    out.resize(n - 2);  // never more characters than bytes
+    char16_t* o = out.data();
     bool compressed = true;
     size_t i = 2;
     while (i < n) {
       if (p[i] == 0x00) {
-        // A zero byte switches mode.
+        // A zero byte switches between one-byte and two-byte mode.
         compressed = !compressed;
         ++i;
-        continue;
-      }
-      if (compressed) {
-        out.push_back(static_cast<char16_t>(p[i]));
-        ++i;
+      } else if (compressed) {
+        *o++ = static_cast<char16_t>(p[i++]);
       } else {
         if (i + 1 >= n) break;
-        out.push_back(static_cast<char16_t>(p[i] | (p[i + 1] << 8)));
+        *o++ = static_cast<char16_t>(p[i] | (p[i + 1] << 8));
         i += 2;
       }
     }
+    out.resize(static_cast<size_t>(o - out.data()));
     return out;
   }
   out.resize(n / 2);
-  for (size_t i = 0; i < n / 2; ++i) out[i] = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
+  if constexpr (std::endian::native == std::endian::little) {
+    if (n >= 2) std::memcpy(out.data(), p, n / 2 * 2);
+  } else {
+    for (size_t i = 0; i < n / 2; ++i) out[i] = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
+  }
   return out;
 }
 
