@@ -386,15 +386,17 @@ void TButtonEdit::PaintButton(Button& b, HDC target) {
   const bool enabled = IsWindowEnabled(edit_) != 0;
   const bool down = b.pressed && b.hot;
   const bool focused = GetFocus() == edit_;
-  HTHEME theme = IsAppThemed() ? OpenThemeData(b.wnd, L"COMBOBOX") : nullptr;
+  // Under visual themes the raised and sunken faces are the theme's button faces (the
+  // drop-down parts would bring their own arrow under the glyph).
+  const bool themed = IsAppThemed() && (GetThemeAppProperties() & STAP_ALLOW_CONTROLS);
+  HTHEME theme = themed ? OpenThemeData(b.wnd, L"BUTTON") : nullptr;
   const COLORREF fieldColor = GetSysColor(enabled && !ReadOnly() ? COLOR_WINDOW : COLOR_BTNFACE);
 
   if (flat_) {
     if (theme) {
       FillSolid(dc, rc, fieldColor);
       if (enabled && (down || b.hot))
-        DrawThemeBackground(theme, dc, CP_DROPDOWNBUTTON, down ? CBXS_PRESSED : CBXS_HOT, &rc,
-                            nullptr);
+        DrawThemeBackground(theme, dc, BP_PUSHBUTTON, down ? PBS_PRESSED : PBS_HOT, &rc, nullptr);
     } else {
       bool active = enabled && (focused || b.hot || mouseOverEdit_);
       FillSolid(dc, rc, active ? flatColor_ : fieldColor);
@@ -405,8 +407,8 @@ void TButtonEdit::PaintButton(Button& b, HDC target) {
     }
   } else if (theme) {
     FillSolid(dc, rc, fieldColor);
-    int state = !enabled ? CBXS_DISABLED : down ? CBXS_PRESSED : b.hot ? CBXS_HOT : CBXS_NORMAL;
-    DrawThemeBackground(theme, dc, CP_DROPDOWNBUTTON, state, &rc, nullptr);
+    int state = !enabled ? PBS_DISABLED : down ? PBS_PRESSED : b.hot ? PBS_HOT : PBS_NORMAL;
+    DrawThemeBackground(theme, dc, BP_PUSHBUTTON, state, &rc, nullptr);
   } else {
     RECT frame = rc;
     DrawFrameControl(dc, &frame, DFC_BUTTON, DFCS_BUTTONPUSH | (down ? DFCS_PUSHED : 0));

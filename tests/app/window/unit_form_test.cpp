@@ -1,0 +1,107 @@
+// TForm1 inside this process, for what another process cannot see through messages: the
+// fonts of the controls, the window menu, the window class and the dialog's settings.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "app/Application.h"
+#include "app/Unit1.h"
+
+namespace {
+
+LOGFONTW FontOf(HWND wnd) {
+  LOGFONTW lf{};
+  HFONT font = reinterpret_cast<HFONT>(SendMessageW(wnd, WM_GETFONT, 0, 0));
+  if (font) GetObjectW(font, sizeof lf, &lf);
+  return lf;
+}
+
+class FormTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!Application) StartApplication();
+  }
+  void SetUp() override {
+    form_ = new TForm1;
+    ASSERT_NE(form_->Handle(), nullptr);
+  }
+  void TearDown() override { delete form_; }
+  TForm1* form_ = nullptr;
+};
+
+}  // namespace
+
+TEST(FontFamilies, AreFoundByTheirFamilyName) {
+  EXPECT_TRUE(FontFamilyInstalled(L"Tahoma"));
+  EXPECT_FALSE(FontFamilyInstalled(L"No Such Family Brimvale"));
+}
+
+TEST_F(FormTest, WindowFontIsTahoma8AndTheStatementFontConsolasOrCourierNew) {
+  for (HWND c : {form_->Label1.Handle(), form_->txtDatabase.Handle(), form_->Label2.Handle(),
+                 form_->btnExecute.Handle(), form_->btnClose.Handle()}) {
+    LOGFONTW lf = FontOf(c);
+    EXPECT_STREQ(lf.lfFaceName, L"Tahoma");
+    EXPECT_EQ(lf.lfHeight, -11);
+    EXPECT_EQ(lf.lfWeight, FW_NORMAL);
+    EXPECT_FALSE(lf.lfItalic || lf.lfUnderline || lf.lfStrikeOut);
+  }
+  LOGFONTW sql = FontOf(form_->txtSQL.Handle());
+  if (FontFamilyInstalled(L"Consolas")) {
+    EXPECT_STREQ(sql.lfFaceName, L"Consolas");
+    EXPECT_EQ(sql.lfHeight, -16);
+  } else {
+    EXPECT_STREQ(sql.lfFaceName, L"Courier New");
+    EXPECT_EQ(sql.lfHeight, -13);
+  }
+}
+
+TEST_F(FormTest, WindowMenuHoldsMoveAndCloseOnly) {
+  HMENU menu = GetSystemMenu(form_->Handle(), FALSE);
+  ASSERT_NE(menu, nullptr);
+  std::vector<UINT> ids;
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) ids.push_back(GetMenuItemID(menu, i));
+  EXPECT_EQ(ids, (std::vector<UINT>{SC_MOVE, SC_CLOSE}));
+}
+
+TEST_F(FormTest, CreatedHiddenWithButtonFaceColourAndTheFilledFields) {
+  EXPECT_FALSE(IsWindowVisible(form_->Handle()));
+  EXPECT_EQ(GetClassLongPtrW(form_->Handle(), GCLP_HBRBACKGROUND), COLOR_BTNFACE + 1);
+  EXPECT_EQ(GetWindow(form_->Handle(), GW_OWNER), Application->Handle());
+  EXPECT_EQ(form_->Caption(), L"Brimvale v1.1");
+  EXPECT_EQ(form_->txtSQL.Text(), L"UPDATE ");
+  EXPECT_EQ(form_->txtDatabase.Text(), L"");
+  // No length limit of their own: the edit controls' maximum.
+  for (HWND c : {form_->txtSQL.Handle(), form_->txtDatabase.Handle()})
+    EXPECT_GE(static_cast<DWORD>(SendMessageW(c, EM_GETLIMITTEXT, 0, 0)), 0x7FFFFFFEu);
+  // The button edit's settings.
+  const TButtonEdit& e = form_->txtDatabase;
+  EXPECT_TRUE(e.ButtonVisible());
+  EXPECT_EQ(e.ButtonKind(), bkLookup);
+  EXPECT_EQ(e.ButtonWidth(), 15);
+  EXPECT_EQ(e.ButtonShortCut(), 115u);
+  EXPECT_FALSE(e.AltBtnVisible());
+  EXPECT_EQ(e.AltBtnWidth(), 15);
+  EXPECT_EQ(e.AltBtnShortCut(), 0u);
+  EXPECT_TRUE(e.FlatButtons());
+  EXPECT_EQ(e.FlatButtonColor(), GetSysColor(COLOR_BTNFACE));
+  EXPECT_TRUE(e.AllowKeyEdit());
+  EXPECT_TRUE(e.HideButtonsOnReadOnly());
+  EXPECT_TRUE(e.AutoSelect());
+  // The picker's settings.
+  EXPECT_EQ(form_->OpenDialog1.Title, L"Please select database");
+  EXPECT_EQ(form_->OpenDialog1.Filter, L"Databases|*.mdb");
+  EXPECT_EQ(form_->OpenDialog1.FilterIndex, 1);
+  EXPECT_EQ(form_->OpenDialog1.DefaultExt, L"mdb");
+  EXPECT_EQ(form_->OpenDialog1.FileName, L"");
+}
+
+TEST_F(FormTest, ShowPlacesTheWindowAndFocusesTheDatabaseField) {
+  form_->Show();
+  MSG m;
+  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+  RECT wr;
+  GetWindowRect(form_->Handle(), &wr);
+  EXPECT_EQ(wr.left, (GetSystemMetrics(SM_CXSCREEN) - (wr.right - wr.left)) / 2);
+  EXPECT_EQ(wr.top, (GetSystemMetrics(SM_CYSCREEN) - (wr.bottom - wr.top)) / 3);
+  EXPECT_TRUE(IsWindowVisible(form_->Handle()));
+  EXPECT_EQ(GetFocus(), form_->txtDatabase.Handle());
+}
