@@ -17,6 +17,7 @@ namespace {
 constexpr uint8_t kDataPage = 0x01;
 constexpr uint32_t kLvalTag = 0x4C41564C;  // "LVAL" read as u32 LE
 constexpr int kMaxTreeDepth = 64;
+constexpr uint16_t kGeneralSortOrder = 1033;
 constexpr uint8_t kIdxUnique = 0x01, kIdxIgnoreNulls = 0x02, kIdxRequired = 0x08;
 
 uint32_t rowKey(uint32_t page, uint8_t row) { return page << 8 | row; }
@@ -42,6 +43,7 @@ struct ExpectedIndex {
   std::unordered_set<uint32_t> nullRows;   // rows left out because every key column is Null
   std::vector<std::vector<uint8_t>> uniqueKeys;  // keys without Null parts (unique indexes)
   bool keyFailed = false;
+  bool unsupported = false;  // keys in a sort order this engine cannot build
 };
 
 class Checker {
@@ -136,6 +138,12 @@ class Checker {
     checkLongValueMaps(*def);
 
     std::vector<ExpectedIndex> expected(def->realIndexes.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      if (keysSupported(*def, def->realIndexes[i])) continue;
+      expected[i].unsupported = true;
+      r_.notes.push_back(ctx_ + "index " + indexName(*def, static_cast<int>(i)) +
+                         ": entries were not compared with the rows: its text sort order is not supported");
+    }
     std::unordered_set<uint32_t> live;
     scanRows(def, expected, live);
     const bool user = e.kind == ObjectKind::UserTable || def->tableType == 0x4E;
@@ -258,8 +266,20 @@ class Checker {
     }
   }
 
+  // Text keys are built for the General sort order (LCID 1033) only.
+  bool keysSupported(const TableDef& def, const RealIndexDef& ix) const {
+    for (const IndexColumn& ic : ix.columns) {
+      int pos = def.columnByNumber(ic.columnNumber);
+      if (pos < 0 || !def.columns[pos].isText()) continue;
+      const uint16_t lcid = def.columns[pos].sortOrder ? def.columns[pos].sortOrder : db_.sortOrder();
+      if (lcid != kGeneralSortOrder || (db_.isJet4() && db_.sortVersion() != 0)) return false;
+    }
+    return true;
+  }
+
   void expectEntry(const TableDef& def, const RealIndexDef& ix, ExpectedIndex& ex, uint32_t raw,
                    const std::vector<Value>& row, bool jet4) {
+    if (ex.unsupported) return;
     try {
       bool anyNull = false;
       for (const IndexColumn& ic : ix.columns) {
@@ -384,6 +404,7 @@ class Checker {
                              rowName(rowKey(w.leaves[i].dataPage, w.leaves[i].dataRow)) +
                              ") is out of order");
 
+    if (ex.unsupported) return;
     std::unordered_set<uint32_t> seen;
     for (const IndexEntry& e : w.leaves) {
       const uint32_t raw = rowKey(e.dataPage, e.dataRow);

@@ -17,6 +17,7 @@ struct CheckOptions {
 
 struct CheckReport {
   std::vector<std::string> problems;  // one line each, naming the table/index/page
+  std::vector<std::string> notes;     // what could not be verified (not a fault of the file)
   uint32_t tables = 0;
   uint64_t rows = 0;
   uint32_t indexes = 0;       // real indexes (B-trees)

@@ -21,6 +21,8 @@ const bv::tool::Registration reg{{
     "      entries naming no live row, rows missing from an index or indexed twice, key\n"
     "      bytes that differ from the key of the row's values, unique and required\n"
     "      indexes that the data breaks.\n"
+    "  Lines starting with \"note:\" name what could not be verified (for instance index\n"
+    "  keys in a sort order other than General); they do not count as problems.\n"
     "  Exit status: 0 with a one-line summary when nothing is wrong; 1 when a problem was\n"
     "  found (or the file cannot be opened); 2 for a usage error.\n"
     "  --all         list every problem (default: at most 20 of each kind per table)\n"
@@ -36,6 +38,7 @@ const bv::tool::Registration reg{{
       const bv::storage::CheckReport r = bv::storage::checkDatabase(*db, opt);
       std::string out;
       for (const std::string& p : r.problems) out += p + "\n";
+      for (const std::string& n : r.notes) out += "note: " + n + "\n";
       const std::string counts = std::to_string(r.tables) + " tables, " + std::to_string(r.rows) +
                                  " rows, " + std::to_string(r.indexes) + " indexes (" +
                                  std::to_string(r.indexEntries) + " entries on " +
