@@ -155,6 +155,11 @@ class Parser {
   ExprPtr expression() {
     exprStack_.push_back({peek().pos, i_});
     ExprPtr e = binaryLevel(0);
+    // Two operands in a row ("a b") lack the operator between them.
+    Tok next = peek().kind;
+    if (next == Tok::QuotedName || next == Tok::Number || next == Tok::String ||
+        next == Tok::Date || (next == Tok::Name && !isReserved(peek().text)))
+      fail("an operator is missing");
     exprStack_.pop_back();
     return e;
   }
@@ -675,7 +680,7 @@ class Parser {
         s.values.push_back(expression());
       } while (acceptOp(u","));
       expectOp(u")");
-    } else if (isKw(u"SELECT") || isOp(u"(")) {
+    } else if (isKw(u"SELECT") || (isOp(u"(") && isKw(u"SELECT", 1))) {
       bool paren = acceptOp(u"(");
       s.select = subSelect();
       if (paren) expectOp(u")");

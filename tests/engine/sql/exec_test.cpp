@@ -1,0 +1,341 @@
+// Statement execution on in-memory tables: results of SELECT and the change sets of
+// action statements, and the errors that binding and execution raise.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/sql/exec.h"
+#include "engine/sql/parser.h"
+#include "engine/sql/value_ops.h"
+#include "engine/storage/error.h"
+
+namespace bv::sql {
+namespace {
+
+using Row = std::vector<Value>;
+Value L(int32_t v) { return Value(v); }
+Value T(const char16_t* s) { return Value(s); }
+const Value N;
+
+SourceColumn col(const char16_t* name, ColType t, uint32_t len = 0, bool autoNum = false) {
+  SourceColumn c;
+  c.name = name;
+  c.type = t;
+  c.maxLength = len;
+  c.autoNumber = autoNum;
+  return c;
+}
+
+class Exec : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto emp = std::make_shared<MemoryTable>(
+        u"Emp", std::vector<SourceColumn>{col(u"ID", ColType::Long, 0, true), col(u"Name", ColType::Text, 20),
+                                          col(u"Dept", ColType::Long), col(u"Salary", ColType::Double),
+                                          col(u"Boss", ColType::Long)});
+    emp->addRow({L(1), T(u"Ann"), L(10), Value(5000.0), N});
+    emp->addRow({L(2), T(u"bob"), L(10), Value(3000.0), L(1)});
+    emp->addRow({L(3), T(u"Cy"), L(20), Value(4000.0), L(1)});
+    emp->addRow({L(4), T(u"Di"), N, Value(2500.0), L(3)});
+    emp->addRow({L(5), T(u"BOB"), L(20), N, L(3)});
+    auto dept = std::make_shared<MemoryTable>(
+        u"Dept", std::vector<SourceColumn>{col(u"ID", ColType::Long), col(u"Title", ColType::Text, 30)});
+    dept->addRow({L(10), T(u"Sales")});
+    dept->addRow({L(20), T(u"Dev")});
+    dept->addRow({L(30), T(u"Empty")});
+    auto empty = std::make_shared<MemoryTable>(
+        u"Nothing", std::vector<SourceColumn>{col(u"X", ColType::Long)});
+    catalog.add(emp);
+    catalog.add(dept);
+    catalog.add(empty);
+  }
+
+  ResultSet query(const char16_t* sql, const ParamValues& p = {}) {
+    return executeSelect(parseStatement(sql), catalog, p);
+  }
+  std::vector<Row> rows(const char16_t* sql, const ParamValues& p = {}) { return query(sql, p).rows; }
+  std::vector<Row> sorted(const char16_t* sql) {
+    auto r = rows(sql);
+    std::sort(r.begin(), r.end(), [](const Row& a, const Row& b) {
+      for (size_t i = 0; i < a.size(); ++i) {
+        int c = compareForSort(a[i], b[i]);
+        if (c) return c < 0;
+      }
+      return false;
+    });
+    return r;
+  }
+  ActionPlan plan(const char16_t* sql, const ParamValues& p = {}) {
+    return planAction(parseStatement(sql), catalog, p);
+  }
+  int error(const char16_t* sql, bool action = false) {
+    try {
+      Statement st = parseStatement(sql);
+      if (action) planAction(st, catalog);
+      else executeSelect(st, catalog);
+    } catch (const JetError& e) {
+      return e.number();
+    }
+    return 0;
+  }
+
+  MemoryCatalog catalog;
+};
+
+std::vector<int32_t> ids(const std::vector<Row>& rs, size_t col = 0) {
+  std::vector<int32_t> out;
+  for (const auto& r : rs) out.push_back(r[col].isNull() ? -1 : r[col].as<int32_t>());
+  return out;
+}
+using V = std::vector<int32_t>;
+
+TEST_F(Exec, WherePredicates) {
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE Dept = 10 OR Salary > 3500")), (V{1, 2, 3}));
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE Dept IN (20, 30) AND NOT Name = 'cy'")), (V{5}));
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE Salary BETWEEN 2500 AND 4000")), (V{2, 3, 4}));
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE Dept IS NULL OR Salary Is Null")), (V{4, 5}));
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE Name Like 'b*'")), (V{2, 5}));
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE Name Not Like '[a-c]*'")), (V{4}));
+  // Null never satisfies a comparison, nor its negation.
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE Not (Dept = 10)")), (V{3, 5}));
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE Dept Not In (10)")), (V{3, 5}));
+  EXPECT_EQ(rows(u"SELECT ID FROM Emp WHERE ID Not In (SELECT Boss FROM Emp)").size(), 0u);
+  EXPECT_EQ(ids(rows(u"SELECT [Emp].[ID] FROM [Emp] WHERE Emp!Name = 'Di'")), (V{4}));
+}
+
+TEST_F(Exec, OutputNamesAndExpressions) {
+  ResultSet r = query(u"SELECT Name, ID * 2 AS Twice, Name & '!' , Sum(1) FROM Emp WHERE ID = 1 GROUP BY Name, ID");
+  ASSERT_EQ(r.columns.size(), 4u);
+  EXPECT_EQ(r.columns[0].name, u"Name");
+  EXPECT_EQ(r.columns[0].type, ColType::Text);
+  EXPECT_EQ(r.columns[1].name, u"Twice");
+  EXPECT_EQ(r.columns[2].name, u"Expr1000");
+  EXPECT_EQ(r.columns[3].name, u"Expr1001");
+  EXPECT_EQ(r.rows[0][1], L(2));
+  EXPECT_EQ(r.rows[0][2], T(u"Ann!"));
+  ResultSet j = query(u"SELECT e.ID, d.ID, Sum(e.Salary) FROM Emp e, Dept d WHERE e.ID = 1 AND d.ID = 10 GROUP BY e.ID, d.ID");
+  EXPECT_EQ(j.columns[0].name, u"e.ID");
+  EXPECT_EQ(j.columns[1].name, u"d.ID");
+  EXPECT_EQ(j.columns[2].name, u"SumOfSalary");
+  // IIf only evaluates the branch it returns.
+  EXPECT_EQ(rows(u"SELECT IIf(ID > 0, 'pos', 1 / 0) FROM Emp WHERE ID = 1")[0][0], T(u"pos"));
+}
+
+TEST_F(Exec, OrderDistinctAndTop) {
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp ORDER BY Dept DESC, ID")), (V{3, 5, 1, 2, 4}));
+  EXPECT_EQ(ids(rows(u"SELECT ID, Salary * -1 AS neg FROM Emp WHERE Salary > 0 ORDER BY neg")), (V{1, 3, 2, 4}));
+  // Text sorts without regard to case; equal keys keep their order.
+  EXPECT_EQ(ids(rows(u"SELECT ID, Name FROM Emp ORDER BY 2 DESC")), (V{4, 3, 2, 5, 1}));
+  auto names = rows(u"SELECT DISTINCT Name FROM Emp WHERE Name Like 'b*'");
+  EXPECT_EQ(names.size(), 1u);  // bob and BOB are one value to Jet
+  EXPECT_EQ(rows(u"SELECT DISTINCT Dept FROM Emp").size(), 3u);  // 10, 20, Null
+  // TOP keeps the rows that tie with the last one kept.
+  EXPECT_EQ(ids(rows(u"SELECT TOP 1 ID FROM Emp ORDER BY Dept")), (V{4}));
+  EXPECT_EQ(rows(u"SELECT TOP 2 ID FROM Emp ORDER BY Dept").size(), 3u);
+  EXPECT_EQ(rows(u"SELECT TOP 40 PERCENT ID FROM Emp ORDER BY ID").size(), 2u);
+  EXPECT_EQ(ids(rows(u"SELECT TOP 2 ID FROM Emp ORDER BY ID DESC")), (V{5, 4}));
+  EXPECT_EQ(error(u"SELECT ID FROM Emp ORDER BY 3"), 3138);
+  EXPECT_EQ(error(u"SELECT DISTINCT Name FROM Emp ORDER BY Salary"), 3093);
+}
+
+TEST_F(Exec, GroupingAndAggregates) {
+  auto r = rows(u"SELECT Dept, Count(*), Count(Salary), Sum(Salary), Avg(Salary), Min(Name), Max(Name), "
+                u"First(Name), Last(Name) FROM Emp GROUP BY Dept ORDER BY Dept");
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_TRUE(r[0][0].isNull());  // the Null group sorts first
+  EXPECT_EQ(r[1][0], L(10));
+  EXPECT_EQ(r[1][1], L(2));
+  EXPECT_EQ(r[1][3], Value(8000.0));
+  EXPECT_EQ(r[1][4], Value(4000.0));
+  EXPECT_EQ(r[2][1], L(2));
+  EXPECT_EQ(r[2][2], L(1));  // Count(Salary) skips the Null
+  EXPECT_EQ(r[2][4], Value(4000.0));
+  EXPECT_EQ(r[2][5], T(u"BOB"));
+  EXPECT_EQ(r[2][6], T(u"Cy"));
+  EXPECT_EQ(r[2][7], T(u"Cy"));
+  EXPECT_EQ(r[2][8], T(u"BOB"));
+  // Grouping text ignores case.
+  EXPECT_EQ(rows(u"SELECT Name, Count(*) FROM Emp GROUP BY Name HAVING Count(*) > 1")[0][1], L(2));
+  // Aggregates without GROUP BY give one row, also over no rows.
+  auto none = rows(u"SELECT Count(*), Sum(X), Max(X) FROM Nothing");
+  ASSERT_EQ(none.size(), 1u);
+  EXPECT_EQ(none[0][0], L(0));
+  EXPECT_TRUE(none[0][1].isNull());
+  EXPECT_TRUE(rows(u"SELECT X, Count(*) FROM Nothing GROUP BY X").empty());
+  auto stats = rows(u"SELECT Var(ID), StDevP(ID) FROM Emp");
+  EXPECT_DOUBLE_EQ(stats[0][0].as<double>(), 2.5);
+  EXPECT_DOUBLE_EQ(stats[0][1].as<double>(), std::sqrt(2.0));
+  EXPECT_EQ(ids(rows(u"SELECT Dept, Count(*) AS n FROM Emp GROUP BY Dept HAVING n = 2 ORDER BY Dept")), (V{10, 20}));
+}
+
+TEST_F(Exec, GroupingErrors) {
+  EXPECT_EQ(error(u"SELECT Name, Count(*) FROM Emp GROUP BY Dept"), 3122);
+  EXPECT_EQ(error(u"SELECT Name, Count(*) FROM Emp"), 3122);
+  EXPECT_EQ(error(u"SELECT * FROM Emp GROUP BY Dept"), 3122);
+  EXPECT_EQ(error(u"SELECT ID FROM Emp WHERE Count(*) > 1"), 3096);
+  EXPECT_EQ(error(u"SELECT Sum(Count(*)) FROM Emp"), 3096);
+  EXPECT_EQ(error(u"SELECT Dept + 1, Count(*) FROM Emp GROUP BY Dept + 1"), 0);
+}
+
+TEST_F(Exec, Joins) {
+  EXPECT_EQ(ids(sorted(u"SELECT e.ID FROM Emp e INNER JOIN Dept d ON e.Dept = d.ID WHERE d.Title = 'Dev'")),
+            (V{3, 5}));
+  auto left = sorted(u"SELECT e.ID, d.Title FROM Emp AS e LEFT JOIN Dept AS d ON e.Dept = d.ID");
+  ASSERT_EQ(left.size(), 5u);
+  EXPECT_EQ(left[3][0], L(4));
+  EXPECT_TRUE(left[3][1].isNull());
+  auto right = sorted(u"SELECT d.ID, e.ID FROM Emp e RIGHT JOIN Dept d ON e.Dept = d.ID");
+  ASSERT_EQ(right.size(), 5u);
+  EXPECT_EQ(right[4][0], L(30));
+  EXPECT_TRUE(right[4][1].isNull());
+  // A condition that is not an equality pairs every row with every row.
+  EXPECT_EQ(rows(u"SELECT e.ID FROM Emp e INNER JOIN Dept d ON e.Dept < d.ID").size(), 6u);
+  // Self-join through nested joins: employee, boss, boss's department.
+  auto chain = sorted(u"SELECT e.ID, b.Name, d.Title FROM (Emp e INNER JOIN Emp b ON e.Boss = b.ID) "
+                      u"LEFT JOIN Dept d ON b.Dept = d.ID");
+  ASSERT_EQ(chain.size(), 4u);
+  EXPECT_EQ(chain[2][0], L(4));
+  EXPECT_EQ(chain[2][1], T(u"Cy"));
+  EXPECT_EQ(chain[2][2], T(u"Dev"));
+  EXPECT_EQ(rows(u"SELECT * FROM Emp, Dept").size(), 15u);
+  EXPECT_EQ(query(u"SELECT * FROM Emp, Dept").columns.size(), 7u);
+  EXPECT_EQ(error(u"SELECT ID FROM Emp, Dept"), 3079);
+  EXPECT_EQ(error(u"SELECT * FROM Emp, Emp"), 3131);
+}
+
+TEST_F(Exec, Subqueries) {
+  EXPECT_EQ(ids(sorted(u"SELECT ID FROM Emp WHERE ID IN (SELECT Boss FROM Emp)")), (V{1, 3}));
+  // Correlated: the employees who earn more than their department's average.
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp AS o WHERE Salary > (SELECT Avg(Salary) FROM Emp i WHERE i.Dept = o.Dept)")),
+            (V{1}));
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Dept d WHERE NOT EXISTS (SELECT * FROM Emp WHERE Emp.Dept = d.ID)")), (V{30}));
+  EXPECT_EQ(ids(rows(u"SELECT q.n FROM (SELECT Dept, Count(*) AS n FROM Emp GROUP BY Dept) AS q WHERE q.Dept = 20")),
+            (V{2}));
+  EXPECT_EQ(error(u"SELECT ID FROM Emp WHERE ID = (SELECT ID FROM Emp)"), 3354);
+  EXPECT_EQ(error(u"SELECT ID FROM Emp WHERE ID IN (SELECT ID, Name FROM Emp)"), 3306);
+}
+
+TEST_F(Exec, Union) {
+  EXPECT_EQ(ids(rows(u"SELECT Dept FROM Emp WHERE Dept Is Not Null UNION SELECT ID FROM Dept ORDER BY 1")),
+            (V{10, 20, 30}));
+  EXPECT_EQ(rows(u"SELECT Dept FROM Emp UNION ALL SELECT ID FROM Dept").size(), 8u);
+  EXPECT_EQ(error(u"SELECT ID, Name FROM Emp UNION SELECT ID FROM Dept"), 3307);
+}
+
+TEST_F(Exec, ParametersAndTooFewParameters) {
+  EXPECT_EQ(error(u"SELECT ID FROM Emp WHERE Dept = [Which Dept] AND Salary > MinPay"), 3061);
+  try {
+    query(u"SELECT ID FROM Emp WHERE Dept = [Which Dept] AND Salary > MinPay AND Dept = [which dept]");
+    FAIL();
+  } catch (const JetError& e) {
+    EXPECT_NE(std::string(e.what()).find("2"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE Dept = [Which Dept]", {{u"which dept", L(20)}})), (V{3, 5}));
+  // A qualified name whose table is not in the query is a parameter too.
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE ID = Forms!f!x", {{u"Forms.f.x", L(2)}})), (V{2}));
+  // Declared parameters convert their values to the declared type.
+  EXPECT_EQ(ids(rows(u"PARAMETERS p Long; SELECT ID FROM Emp WHERE ID = p", {{u"p", T(u"3")}})), (V{3}));
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE ID = ? OR ID = ?", {{u"?1", L(1)}, {u"?2", L(4)}})), (V{1, 4}));
+  Statement st = parseStatement(u"PARAMETERS a Text; SELECT x.ID FROM Emp x WHERE Name = b AND x.Dept = y.Dept");
+  EXPECT_EQ(statementParameters(st, catalog), (std::vector<std::u16string>{u"a", u"b", u"y.Dept"}));
+  // Actions check their parameters before anything else.
+  EXPECT_EQ(error(u"DELETE FROM Emp WHERE Dept = Nope", true), 3061);
+}
+
+TEST_F(Exec, NameAndTypeErrors) {
+  EXPECT_EQ(error(u"SELECT * FROM Missing"), 3078);
+  EXPECT_EQ(error(u"SELECT x.* FROM Emp"), 3078);
+  EXPECT_EQ(error(u"SELECT Frobnicate(ID) FROM Emp"), 3085);
+  EXPECT_EQ(error(u"SELECT ID FROM Emp WHERE Name + 1 > 0"), 3464);
+  EXPECT_EQ(error(u"SELECT ID FROM Emp"), 0);
+  EXPECT_EQ(error(u"SELECT ID FROM Emp", true), 3065);
+  EXPECT_EQ(error(u"UPDATE Emp SET ID = 7", true), 3113);
+  EXPECT_EQ(error(u"UPDATE Emp SET Nope = 7", true), 3265);
+  EXPECT_EQ(error(u"UPDATE Emp SET Dept = 'ten'", true), 3464);
+  EXPECT_EQ(error(u"UPDATE Missing SET a = 1", true), 3078);
+}
+
+TEST_F(Exec, UpdatePlans) {
+  ActionPlan p = plan(u"UPDATE Emp SET Salary = Salary * 2, Dept = Dept + 1 WHERE Dept = 10");
+  EXPECT_EQ(p.recordsAffected, 2);
+  ASSERT_EQ(p.changes.size(), 1u);
+  const TableChange& ch = p.changes[0];
+  EXPECT_EQ(ch.table, u"Emp");
+  EXPECT_EQ(ch.columns, (std::vector<int>{3, 2}));
+  ASSERT_EQ(ch.updates.size(), 2u);
+  EXPECT_EQ(ch.updates[0].values, (Row{Value(10000.0), L(11)}));
+  EXPECT_EQ(ch.updates[1].values, (Row{Value(6000.0), L(11)}));
+  EXPECT_EQ(ch.updates[1].row, (RowId{0, 1}));
+  // Every new value comes from the row as it was: this swaps.
+  ActionPlan swap = plan(u"UPDATE Emp SET Dept = Boss, Boss = Dept WHERE ID = 2");
+  EXPECT_EQ(swap.changes[0].updates[0].values, (Row{L(1), L(10)}));
+  // New values take the column's type.
+  ActionPlan conv = plan(u"UPDATE Emp SET Dept = '42', Name = 7 WHERE ID = 1");
+  EXPECT_EQ(conv.changes[0].updates[0].values, (Row{L(42), T(u"7")}));
+  EXPECT_EQ(plan(u"UPDATE Emp SET Salary = 0 WHERE Salary > 1E9").recordsAffected, 0);
+  // Through a join: each employee row once, even when several rows of the join name it.
+  ActionPlan j = plan(u"UPDATE Emp INNER JOIN Dept ON Emp.Dept = Dept.ID SET Emp.Name = Dept.Title & '-' & Emp.Name "
+                      u"WHERE Dept.ID = 20");
+  EXPECT_EQ(j.recordsAffected, 2);
+  ASSERT_EQ(j.changes[0].updates.size(), 2u);
+  EXPECT_EQ(j.changes[0].updates[0].values[0], T(u"Dev-Cy"));
+  ActionPlan cross = plan(u"UPDATE Emp INNER JOIN Dept ON Emp.Dept <= Dept.ID SET Emp.Boss = 0");
+  EXPECT_EQ(cross.changes[0].updates.size(), 4u);
+  EXPECT_EQ(error(u"UPDATE Emp SET Name = 'abcdefghijklmnopqrstuvwxyz'", true), 3163);
+}
+
+TEST_F(Exec, DeletePlans) {
+  EXPECT_EQ(plan(u"DELETE FROM Emp WHERE Dept = 20").recordsAffected, 2);
+  EXPECT_EQ(plan(u"DELETE * FROM Emp").recordsAffected, 5);
+  ActionPlan j = plan(u"DELETE Emp.* FROM Emp INNER JOIN Dept ON Emp.Dept = Dept.ID WHERE Dept.Title = 'Sales'");
+  EXPECT_EQ(j.recordsAffected, 2);
+  EXPECT_EQ(j.changes[0].table, u"Emp");
+  EXPECT_EQ(j.changes[0].deletes, (std::vector<RowId>{{0, 0}, {0, 1}}));
+  EXPECT_EQ(plan(u"DELETE e.* FROM Emp e, Dept d WHERE e.Dept <= d.ID").recordsAffected, 4);
+  EXPECT_EQ(error(u"DELETE FROM Emp INNER JOIN Dept ON Emp.Dept = Dept.ID", true), 3128);
+  EXPECT_EQ(error(u"DELETE Nope.* FROM Emp", true), 3078);
+}
+
+TEST_F(Exec, InsertPlans) {
+  ActionPlan v = plan(u"INSERT INTO Emp (Name, Dept) VALUES ('Eve', '30')");
+  EXPECT_EQ(v.recordsAffected, 1);
+  EXPECT_EQ(v.changes[0].columns, (std::vector<int>{1, 2}));
+  EXPECT_EQ(v.changes[0].inserts[0], (Row{T(u"Eve"), L(30)}));
+  ActionPlan pos = plan(u"INSERT INTO Dept VALUES (40, 'Ops')");
+  EXPECT_EQ(pos.changes[0].columns, (std::vector<int>{0, 1}));
+  // SELECT fields go to the fields of the same name when no field list is given.
+  ActionPlan sel = plan(u"INSERT INTO Dept SELECT Title, ID + 100 AS ID FROM Dept WHERE ID > 10");
+  EXPECT_EQ(sel.recordsAffected, 2);
+  EXPECT_EQ(sel.changes[0].columns, (std::vector<int>{1, 0}));
+  EXPECT_EQ(sel.changes[0].inserts[0], (Row{T(u"Dev"), L(120)}));
+  ActionPlan listed = plan(u"INSERT INTO Dept (Title, ID) SELECT Name, ID FROM Emp WHERE Dept Is Null");
+  EXPECT_EQ(listed.changes[0].inserts[0], (Row{T(u"Di"), L(4)}));
+  EXPECT_EQ(error(u"INSERT INTO Dept (ID, Nope) VALUES (1, 2)", true), 3127);
+  EXPECT_EQ(error(u"INSERT INTO Dept SELECT Name FROM Emp", true), 3127);
+  EXPECT_EQ(error(u"INSERT INTO Dept (ID) VALUES (1, 2)", true), 3346);
+  EXPECT_EQ(error(u"INSERT INTO Dept VALUES (1, 'a', 3)", true), 3346);
+  EXPECT_EQ(error(u"INSERT INTO Dept (ID) VALUES ('x')", true), 3464);
+  EXPECT_EQ(error(u"INSERT INTO Nope VALUES (1)", true), 3078);
+}
+
+TEST_F(Exec, SelectIntoAndDefinitionPlans) {
+  ActionPlan p = plan(u"SELECT Name, Salary * 2 AS Pay INTO Rich FROM Emp WHERE Salary > 3000");
+  EXPECT_EQ(p.recordsAffected, 2);
+  ASSERT_TRUE(p.createTable);
+  EXPECT_EQ(*p.createTable, u"Rich");
+  ASSERT_EQ(p.createColumns.size(), 2u);
+  EXPECT_EQ(p.createColumns[0].type, ColType::Text);
+  EXPECT_EQ(p.createColumns[0].maxLength, 20u);
+  EXPECT_EQ(p.createColumns[1].name, u"Pay");
+  EXPECT_EQ(p.createColumns[1].type, ColType::Double);
+  EXPECT_EQ(error(u"SELECT * INTO Dept FROM Emp", true), 3010);
+  EXPECT_EQ(plan(u"CREATE TABLE NewOne (a LONG)").recordsAffected, 0);
+  EXPECT_EQ(error(u"CREATE TABLE Emp (a LONG)", true), 3010);
+  EXPECT_EQ(error(u"CREATE TABLE t2 (a LONG, A TEXT)", true), 3191);
+  EXPECT_EQ(error(u"DROP TABLE Nope", true), 3376);
+  EXPECT_EQ(error(u"CREATE INDEX i ON Nope (a)", true), 3078);
+}
+
+}  // namespace
+}  // namespace bv::sql
