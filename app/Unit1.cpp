@@ -92,7 +92,9 @@ std::wstring GetCommonDocumentsPath(const std::wstring& SubFolder) {
   return JoinDocumentsPath(buffer, SubFolder);
 }
 
-TForm1::TForm1() {
+TForm1::TForm1() : TForm1(ScreenDpi()) {}
+
+TForm1::TForm1(int dpi) : dpi_(dpi > 0 ? dpi : kDesignDpi) {
   static bool registered = false;
   HINSTANCE instance = GetModuleHandleW(nullptr);
   if (!registered) {
@@ -110,11 +112,10 @@ TForm1::TForm1() {
 
   // One-time scaling: the window font follows the resolution, then every position and size
   // follows the font's resulting text height.
-  const int dpi = ScreenDpi();
   int fontHeight = kDesignFontHeight;
-  if (dpi != kDesignDpi) fontHeight = ScaleBy(kDesignFontHeight, dpi, kDesignDpi);
+  if (dpi_ != kDesignDpi) fontHeight = ScaleBy(kDesignFontHeight, dpi_, kDesignDpi);
   font_ = MakeFont(L"Tahoma", fontHeight);
-  if (dpi != kDesignDpi) {
+  if (dpi_ != kDesignDpi) {
     int textHeight = MeasureText(font_, L"").cy;
     if (textHeight > 0) {
       scaleNum_ = textHeight;
@@ -219,7 +220,7 @@ void TForm1::CreateControls() {
                         WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL,
                         8, 70, 680, 353, idSQL);
   SendMessageW(txtSQL.handle, EM_LIMITTEXT, 0, 0);
-  SetSQLFont(L"Courier New", FontHeightForPoints(sqlPoints_, ScreenDpi()));
+  SetSQLFont(L"Courier New", FontHeightForPoints(sqlPoints_, dpi_));
 
   btnExecute.handle =
       child(0, L"BUTTON", L"Run SQL Query", WS_TABSTOP | BS_PUSHBUTTON, 474, 436, 105, 25,
@@ -367,8 +368,7 @@ void TForm1::Close() {
 }
 
 void TForm1::FormCreate() {
-  const int dpi = ScreenDpi();
-  if (FontFamilyInstalled(L"Consolas")) SetSQLFont(L"Consolas", FontHeightForPoints(12, dpi));
+  if (FontFamilyInstalled(L"Consolas")) SetSQLFont(L"Consolas", FontHeightForPoints(12, dpi_));
   txtSQL.SetText(L"UPDATE ");
   std::wstring database = ParamStr(1);
   if (!database.empty()) txtDatabase.SetText(database);

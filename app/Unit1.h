@@ -26,6 +26,8 @@ class TForm1 {
   // system resolution is not 96 dpi, then runs FormCreate (failures are reported and the
   // window is still made).
   TForm1();
+  // The same at a given system resolution (dots per inch) instead of the screen's.
+  explicit TForm1(int dpi);
   ~TForm1();
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
@@ -77,6 +79,7 @@ class TForm1 {
   int ScaleValue(int v) const;
 
   HWND handle_ = nullptr;
+  int dpi_;                  // the system resolution the layout was made for
   HFONT font_ = nullptr;     // the window font
   HFONT sqlFont_ = nullptr;  // txtSQL's own font
   int scaleNum_ = 13;        // one-time scaling: text height of the window font ...

@@ -244,6 +244,30 @@ TEST(MainWindow, TabCyclesTheFourControlsAndEnterBreaksLinesInTheStatement) {
   EXPECT_EQ(app.WaitExit(300), STILL_ACTIVE);
 }
 
+TEST(MainWindow, EnterAndSpaceClickOnlyTheFocusedButton) {
+  Brimvale app;
+  ASSERT_TRUE(app.Started());
+  app.Activate();
+  // No default button: Enter in the database field clicks nothing.
+  ui::PressKey(VK_RETURN);
+  EXPECT_EQ(app.WaitDialog(L"", 500), nullptr);
+  EXPECT_EQ(app.Text(TForm1::idDatabase), L"");
+  ui::PressKey(VK_TAB);
+  ui::PressKey(VK_TAB);
+  ASSERT_EQ(app.Focus(), app.Control(TForm1::idExecute));
+  ui::PressKey(VK_SPACE);
+  EXPECT_EQ(app.AnswerMessageBox().text, L"Please specify database!");
+  // The focus is back on the button after the box; Enter clicks it as well.
+  ASSERT_TRUE(ui::WaitFor([&] { return app.Focus() == app.Control(TForm1::idExecute); }, 3000));
+  ui::PressKey(VK_RETURN);
+  EXPECT_EQ(app.AnswerMessageBox().text, L"Please specify database!");
+  app.Activate();
+  ui::PressKey(VK_TAB);
+  ASSERT_EQ(app.Focus(), app.Control(TForm1::idClose));
+  ui::PressKey(VK_RETURN);
+  EXPECT_EQ(app.WaitExit(), 0u);
+}
+
 TEST(MainWindow, F4BrowsesShiftAndCtrlF4DoNothingAltF4Closes) {
   Brimvale app(L"C:\\typed\\path.mdb");
   ASSERT_TRUE(app.Started());
@@ -388,6 +412,10 @@ TEST(MainWindow, FailedRunShowsTheEngineErrorsUnderERROR) {
   Brimvale app(L"C:\\db\\shop.mdb \"UPDATE t SET\"", kEnv);
   ASSERT_TRUE(app.Started());
   app.Click(TForm1::idExecute);
+  HWND shown = app.WaitDialog(L"ERROR");
+  ASSERT_NE(shown, nullptr);
+  Sleep(200);
+  Screenshot(app.Form(), L"error-message.bmp");
   ui::MessageBoxSeen box = app.AnswerMessageBox();
   EXPECT_EQ(box.caption, L"ERROR");
   EXPECT_EQ(box.text,

@@ -105,3 +105,50 @@ TEST_F(FormTest, ShowPlacesTheWindowAndFocusesTheDatabaseField) {
   EXPECT_TRUE(IsWindowVisible(form_->Handle()));
   EXPECT_EQ(GetFocus(), form_->txtDatabase.Handle());
 }
+
+TEST(FormScaling, AtAnotherResolutionFontThenLayoutFollowTheTextHeight) {
+  if (!Application) StartApplication();
+  for (int dpi : {120, 144}) {
+    TForm1 form(dpi);
+    ASSERT_NE(form.Handle(), nullptr);
+    // The window font follows the resolution ...
+    const int fontHeight = MulDiv(-11, dpi, 96);
+    LOGFONTW lf = FontOf(form.btnClose.Handle());
+    EXPECT_EQ(lf.lfHeight, fontHeight) << dpi;
+    // ... and positions and sizes follow that font's text height against the design's 13.
+    HFONT tahoma = CreateFontW(fontHeight, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0,
+                               0, L"Tahoma");
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, tahoma);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    DeleteObject(tahoma);
+    const int th = tm.tmHeight;
+    ASSERT_GT(th, 13) << dpi;
+    auto scaled = [&](int v) { return MulDiv(v, th, 13); };
+    RECT client;
+    GetClientRect(form.Handle(), &client);
+    EXPECT_EQ(client.right, scaled(696)) << dpi;
+    EXPECT_EQ(client.bottom, scaled(469)) << dpi;
+    RECT r;
+    GetWindowRect(form.txtSQL.Handle(), &r);
+    MapWindowPoints(nullptr, form.Handle(), reinterpret_cast<POINT*>(&r), 2);
+    EXPECT_EQ(r.left, scaled(8));
+    EXPECT_EQ(r.top, scaled(70));
+    EXPECT_EQ(r.right - r.left, scaled(680));
+    EXPECT_EQ(r.bottom - r.top, scaled(353));
+    GetWindowRect(form.btnExecute.Handle(), &r);
+    MapWindowPoints(nullptr, form.Handle(), reinterpret_cast<POINT*>(&r), 2);
+    EXPECT_EQ(r.left, scaled(474));
+    EXPECT_EQ(r.top, scaled(436));
+    // The statement font's point size scales by the same ratio (unless Consolas took over).
+    LOGFONTW sql = FontOf(form.txtSQL.Handle());
+    if (!FontFamilyInstalled(L"Consolas")) {
+      EXPECT_EQ(sql.lfHeight, -MulDiv(MulDiv(10, th, 13), dpi, 72)) << dpi;
+    } else {
+      EXPECT_EQ(sql.lfHeight, -MulDiv(12, dpi, 72)) << dpi;
+    }
+  }
+}
