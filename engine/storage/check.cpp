@@ -18,6 +18,7 @@ constexpr uint8_t kDataPage = 0x01;
 constexpr uint32_t kLvalTag = 0x4C41564C;  // "LVAL" read as u32 LE
 constexpr int kMaxTreeDepth = 64;
 constexpr uint16_t kGeneralSortOrder = 1033;
+constexpr uint16_t kWesternCodePage = 1252;
 constexpr uint8_t kIdxUnique = 0x01, kIdxIgnoreNulls = 0x02, kIdxRequired = 0x08;
 
 uint32_t rowKey(uint32_t page, uint8_t row) { return page << 8 | row; }
@@ -239,6 +240,7 @@ class Checker {
                 std::unordered_set<uint32_t>& live) {
     const bool jet4 = db_.isJet4();
     std::vector<Value> row;
+    int64_t maxAuto = 0;
     try {
       TableCursor cur = db_.scan(def);
       while (true) {
@@ -260,10 +262,18 @@ class Checker {
         }
         for (size_t i = 0; i < def->realIndexes.size(); ++i)
           expectEntry(*def, def->realIndexes[i], expected[i], raw, row, jet4);
+        for (size_t c = 0; c < def->columns.size() && c < row.size(); ++c)
+          if (def->columns[c].autoNumber && row[c].get<int32_t>())
+            maxAuto = std::max(maxAuto, static_cast<int64_t>(*row[c].get<int32_t>()));
       }
     } catch (const JetError& err) {
       problem("rows", std::string("the table cannot be scanned: ") + err.what());
     }
+    // The next AutoNumber is the recorded one + 1, so it must not lie below a value in use.
+    if (maxAuto > static_cast<int64_t>(def->autoNumber))
+      problem("autonumber", "the definition records " + std::to_string(def->autoNumber) +
+                                " as the last AutoNumber, but the value " + std::to_string(maxAuto) +
+                                " is in use");
   }
 
   // Text keys are built for the General sort order (LCID 1033) only.
@@ -273,6 +283,9 @@ class Checker {
       if (pos < 0 || !def.columns[pos].isText()) continue;
       const uint16_t lcid = def.columns[pos].sortOrder ? def.columns[pos].sortOrder : db_.sortOrder();
       if (lcid != kGeneralSortOrder || (db_.isJet4() && db_.sortVersion() != 0)) return false;
+      // Jet 3 text is stored in the database's code page; keys are built from code page 1252.
+      const uint16_t cp = def.columns[pos].codePage ? def.columns[pos].codePage : db_.codePage();
+      if (!db_.isJet4() && cp != kWesternCodePage) return false;
     }
     return true;
   }

@@ -29,7 +29,8 @@ struct CheckReport {
 
 // Reads everything and reports each inconsistency found:
 //  - table definitions that cannot be read, rows that cannot be decoded;
-//  - the row count recorded in a user table's definition against its live rows;
+//  - the row count recorded in a user table's definition against its live rows, and its
+//    last AutoNumber against the values in use;
 //  - usage maps: a table's owned pages against the data pages naming it, its free-space map
 //    within its owned pages, an index's map against its tree's pages, Memo/OLE column maps
 //    against long-value pages, and no page in use marked free in the global map;

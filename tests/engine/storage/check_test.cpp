@@ -192,6 +192,29 @@ TEST_P(CheckFaults, RowCount) {
   expectFound("rows but the table holds");
 }
 
+TEST(CheckAutoNumber, CounterBelowValuesInUse) {
+  // The first table with an AutoNumber in use gets a recorded counter of 0.
+  for (const char* dir : {"jet3", "jet4"}) {
+    for (const auto& f : fs::directory_iterator(bv::testutil::fixture(dir))) {
+      auto db = Database::open(f.path().string());
+      for (const auto& name : db->userTableNames()) {
+        auto def = db->table(name);
+        bool hasAuto = std::any_of(def->columns.begin(), def->columns.end(),
+                                   [](const ColumnDef& c) { return c.autoNumber; });
+        if (!hasAuto || def->autoNumber == 0 || def->rowCount == 0) continue;
+        const uint64_t at = uint64_t(def->tdefPage) * db->pageSize() + (db->isJet4() ? 20 : 16);
+        db.reset();
+        TempCopy copy(std::string(dir) + "/" + f.path().filename().string());
+        copy.write(at, {0, 0, 0, 0});
+        CheckReport r = checkFile(copy.path());
+        EXPECT_TRUE(mentions(r, "as the last AutoNumber, but the value")) << joined(r);
+        return;
+      }
+    }
+  }
+  FAIL() << "no table with an AutoNumber column";
+}
+
 TEST_P(CheckFaults, DataPageFreeSpace) {
   auto b = copy_->read(at(t_.dataPage, 2), 2);
   b[0] ^= 0x10;
