@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <unordered_set>
 
 #include "engine/storage/data_page.h"
 #include "engine/storage/file.h"
@@ -52,6 +53,10 @@ uint32_t le32(const uint8_t* p) {
 
 }  // namespace
 
+void xorHeaderMask(uint8_t* page0, JetVersion version) {
+  rc4Xor(page0 + kMaskStart, version == JetVersion::Jet4 ? 128 : 126);
+}
+
 Database::~Database() = default;
 
 std::unique_ptr<Database> Database::open(const std::string& path, OpenMode mode,
@@ -89,7 +94,7 @@ void Database::readHeader(const std::u16string& password) {
     throw JetError(3049, "The database '" + path_ + "' is damaged: it is larger than the format allows.");
   h.resize(pageSize_);
   const bool j4 = isJet4();
-  rc4Xor(h.data() + kMaskStart, j4 ? 128 : 126);
+  xorHeaderMask(h.data(), version_);
   codePage_ = le16(&h[0x3C]);
   const uint32_t dbKey = le32(&h[0x3E]);
   std::u16string stored;
@@ -248,14 +253,13 @@ std::vector<uint32_t> Database::usageMapPages(RowPointer map) const {
   if (!rb.valid || rb.size() < 1) throwDamaged("a usage map points at a missing row", map.page);
   const uint8_t* m = rb.data();
   const size_t len = rb.size();
-  const uint32_t pages = pageCount();
   auto addBits = [&](const uint8_t* bits, size_t nbytes, uint64_t first) {
     for (size_t i = 0; i < nbytes; ++i) {
       if (bits[i] == 0) continue;
       for (int b = 0; b < 8; ++b) {
         if (!(bits[i] & (1u << b))) continue;
         const uint64_t p = first + i * 8 + static_cast<unsigned>(b);
-        if (p < pages) out.push_back(static_cast<uint32_t>(p));
+        if (p <= 0xFFFFFFu) out.push_back(static_cast<uint32_t>(p));
       }
     }
   };
@@ -305,10 +309,15 @@ void Database::readLongValue(const uint8_t* field, size_t fieldLen, Bytes& out) 
     if (rb.size() < length) throwDamaged("a long value is longer than its row", rb.page.number());
     out.assign(rb.data(), rb.data() + length);
   } else if (form == 0) {  // chain of LVAL rows
+    if (length > static_cast<uint64_t>(pageCount()) * pageSize_)
+      throw JetError(3049, "The database is damaged: a long value is longer than the file.");
     out.reserve(std::min<uint32_t>(length, 1u << 20));
     RowPointer rp = RowPointer::fromRaw(le32(field + 4));
+    std::unordered_set<uint32_t> visited;
     while (out.size() < length) {
       if (rp.isNull()) throw JetError(3049, "The database is damaged: a long value chain ends early.");
+      if (!visited.insert(rp.page << 8 | rp.row).second)
+        throw JetError(3049, "The database is damaged: a long value chain loops.");
       RowBytes rb = lvalRow(rp);
       if (rb.size() <= 4) throwDamaged("an empty piece in a long value chain", rp.page);
       const size_t take = std::min<size_t>(rb.size() - 4, length - out.size());

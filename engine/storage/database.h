@@ -217,7 +217,9 @@ class Database {
 
   // A page through the cache. JetError 3049 if the page lies beyond the end of the file.
   PageRef page(uint32_t n) const;
-  // The pages a usage map lists, ascending. A null pointer gives an empty list.
+  // The pages a usage map lists, ascending. A null pointer gives an empty list. Pages past
+  // the end of the file are listed too (the global map marks them free; in any other map
+  // they mean the file was truncated).
   std::vector<uint32_t> usageMapPages(RowPointer map) const;
   // The bytes of one row of a data/LVAL page (flags masked off), bounds-checked.
   // Returns an empty span-like pair if the slot is out of range.
@@ -261,6 +263,9 @@ class Database {
   struct TableCache;
   std::unique_ptr<TableCache> tables_;
 };
+
+// Masks or unmasks (the same operation) the encoded region of a header page in place.
+void xorHeaderMask(uint8_t* page0, JetVersion version);
 
 // Names compare as Jet compares them: case-insensitively.
 bool jetNameEquals(std::u16string_view a, std::u16string_view b);
