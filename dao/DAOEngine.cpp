@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include "dao/DAOFailures.h"
+#include "dao/DAOGuard.h"
 #include "dao/DAOHooks.h"
 #include "dao/DAOInterfaces.h"
 #include "dao/DAOLayer.h"
@@ -41,26 +42,28 @@ DAOLocalEngine::DAOLocalEngine(bool PrivateEngine, bool Probing) {
     IClassFactory* Factory = nullptr;
     IUnknown* Engine = nullptr;
     ~Temporaries() {
-      if (Factory) Factory->Release();
-      if (Engine) Engine->Release();
+      if (IClassFactory* factory = Factory) GuardedCallDroppingFailures([factory] { factory->Release(); });
+      if (IUnknown* engine = Engine) GuardedCallDroppingFailures([engine] { engine->Release(); });
     }
   } temp;
 
-  HRESULT factoryResult, createResult = S_OK;
+  HRESULT factoryResult = E_UNEXPECTED, createResult = S_OK;
   {
     DAOCallFrame frame;
-    factoryResult = DAOPlatform.GetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                                               reinterpret_cast<void**>(&temp.Factory));
-    if (SUCCEEDED(factoryResult) && !temp.Factory) factoryResult = E_POINTER;
-    if (SUCCEEDED(factoryResult)) {
-      createResult = temp.Factory->CreateInstance(nullptr, EngineIID, reinterpret_cast<void**>(&temp.Engine));
-      if (SUCCEEDED(createResult) && !temp.Engine) createResult = E_POINTER;
-      if (SUCCEEDED(createResult) && !JetLoaded) {
-        // The library stays loaded for the life of the process; a failed load is not an error.
-        DAOPlatform.LoadJetLibrary(JetLibraryName.c_str());
-        JetLoaded = true;
+    GuardedCall([&] {
+      factoryResult = DAOPlatform.GetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                                 reinterpret_cast<void**>(&temp.Factory));
+      if (SUCCEEDED(factoryResult) && !temp.Factory) factoryResult = E_POINTER;
+      if (SUCCEEDED(factoryResult)) {
+        createResult = temp.Factory->CreateInstance(nullptr, EngineIID, reinterpret_cast<void**>(&temp.Engine));
+        if (SUCCEEDED(createResult) && !temp.Engine) createResult = E_POINTER;
+        if (SUCCEEDED(createResult) && !JetLoaded) {
+          // The library stays loaded for the life of the process; a failed load is not an error.
+          DAOPlatform.LoadJetLibrary(JetLibraryName.c_str());
+          JetLoaded = true;
+        }
       }
-    }
+    });
   }
   if (FAILED(factoryResult)) {
     if (Probing) throw DAOProbeFailure();

@@ -1,13 +1,16 @@
 #include "dao/DAOWrappers.h"
 
 #include "dao/DAOFailures.h"
+#include "dao/DAOGuard.h"
 #include "dao/DAOInterfaces.h"
 #include "dao/DAOLayer.h"
 
 namespace {
 
 // A local interface reference that an operation receives from the engine. Released when the
-// operation ends, outside the call frame (it is declared before the frame is entered).
+// operation ends, outside the call frame (it is declared before the frame is entered), after
+// the result wrapper has taken its own reference. Declared before the converted variants, so
+// that those are cleared first and the interface is released last.
 template <class T>
 struct LocalRef {
   T* Ptr = nullptr;
@@ -15,7 +18,7 @@ struct LocalRef {
   LocalRef(const LocalRef&) = delete;
   LocalRef& operator=(const LocalRef&) = delete;
   ~LocalRef() {
-    if (Ptr) Ptr->Release();
+    if (T* ptr = Ptr) GuardedCallDroppingFailures([ptr] { ptr->Release(); });
   }
 };
 
@@ -41,11 +44,14 @@ void Check(const wchar_t* label, HRESULT hr, const IUnknown* result) {
 }
 
 // Runs one engine call inside the call frame; the frame is left on every path before the
-// caller looks at the result (or before a failure of the argument conversion propagates).
+// caller looks at the result (or before a failure of the argument conversion, or a
+// structured exception the engine let escape, propagates).
 template <class F>
 HRESULT InFrame(F&& call) {
   DAOCallFrame frame;
-  return call();
+  HRESULT hr = E_UNEXPECTED;
+  GuardedCall([&] { hr = call(); });
+  return hr;
 }
 
 template <class T>
@@ -85,20 +91,19 @@ DAOBase::~DAOBase() {
   OwnedObject.reset();
   if (Intf) {
     EnterDAOCall();
-    try {
-      IDispatch* intf = Intf;
-      Intf = nullptr;
-      intf->Release();
-    } catch (...) {
-      // A failing release must not stop the destruction.
-    }
+    IDispatch* intf = Intf;
+    Intf = nullptr;
+    // A failing release (C++ or structured exception) must not stop the destruction.
+    GuardedCallDroppingFailures([intf] { intf->Release(); });
     LeaveDAOCall();
   }
 }
 
 void DAOBase::AttachIntf(IDispatch* intf) {
-  DAOCallFrame frame;
-  if (intf) intf->AddRef();
+  {
+    DAOCallFrame frame;
+    if (intf) GuardedCall([intf] { intf->AddRef(); });
+  }
   Intf = intf;
 }
 
@@ -120,8 +125,8 @@ int16_t DAOCollection::GetCount() {
 std::unique_ptr<DAOError> DAOErrors::GetItem(const Variant& Index) {
   constexpr const wchar_t* label = L"DAOErrors.GetItem";
   auto* errors = As<daoif::DAOErrors>(RequireIntf(label));
-  AutoVariant index;
   LocalRef<daoif::DAOError> item;
+  AutoVariant index;
   HRESULT hr = InFrame([&] {
     ToAutomationVariant(Index, index.Get());
     return errors->get_Item(index.Get(), &item.Ptr);
@@ -162,8 +167,8 @@ std::unique_ptr<DAODatabase> DAODBEngine::OpenDatabase(BSTR Name, const Variant&
                                                        const Variant& Connect) {
   constexpr const wchar_t* label = L"DAODBEngine.OpenDatabase";
   auto* engine = As<daoif::_DAODBEngine>(RequireIntf(label));
-  AutoVariant options, readOnly, connect;
   LocalRef<daoif::DAODatabase> database;
+  AutoVariant options, readOnly, connect;
   HRESULT hr = InFrame([&] {
     ToAutomationVariant(Options, options.Get());
     ToAutomationVariant(ReadOnly, readOnly.Get());

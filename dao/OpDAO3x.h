@@ -2,6 +2,7 @@
 //   Exception.h     the shared base failure type
 //   Variant.h       the shared Variant and its conversion into automation variants
 //   DAOFailures.h   EDAOError, EDAOConvError, DAOProbeFailure
+//   DAOGuard.h      structured exceptions escaping engine code (EDAOExternalError)
 //   DAOLayer.h      process-wide state, the x87 call frame, InitDAOLayer / DoneDAOLayer
 //   DAOWrappers.h   DAOBase and its descendants with their engine operations
 //   DAOEngine.h     generation selection and engine creation (DAOLocalEngine, CreateDAOEngine)
@@ -11,6 +12,7 @@
 #include "dao/Exception.h"
 #include "dao/Variant.h"
 #include "dao/DAOFailures.h"
+#include "dao/DAOGuard.h"
 #include "dao/DAOLayer.h"
 #include "dao/DAOWrappers.h"
 #include "dao/DAOEngine.h"

@@ -250,6 +250,22 @@ TEST_F(Run, FailureOtherThanAnEngineCallGetsNoEngineText) {
   EXPECT_EQ(GetDAOError(EDAOError(L"DAODatabase.Execute failed", E_FAIL), &engine), L"stale engine error");
 }
 
+TEST_F(Run, FaultInsideTheEngineIsShownLikeAnyOtherFailure) {
+  // A structured exception (here an access violation) escaping Execute: the run goes on to
+  // its ERROR box instead of the process ending, with no engine text (not an HRESULT).
+  State->ErrorDescriptions = {L"stale engine error"};
+  State->RaiseInCall(L"Database.Execute", EXCEPTION_ACCESS_VIOLATION);
+  Go(L"x.mdb", L"DELETE FROM t");
+  const Box& box = OnlyBox();
+  EXPECT_EQ(box.Text.rfind(L"External exception C0000005 at address ", 0), 0u) << WideToUtf8(box.Text);
+  EXPECT_EQ(box.Text.substr(box.Text.size() - 2), L"\r\r");
+  EXPECT_EQ(box.Caption, L"ERROR");
+  EXPECT_EQ(box.Cursor, 0);
+  EXPECT_EQ(box.DatabaseRefs, 0);
+  EXPECT_EQ(box.EngineRefs, 1);
+  EXPECT_EQ(State->CountCalls(L"DBEngine.get_Errors"), 0);
+}
+
 TEST_F(Run, EngineCreationFailuresLeaveTheRun) {
   struct Case {
     bool Registered;

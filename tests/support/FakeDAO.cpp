@@ -63,6 +63,7 @@ public:
     ++FRefs;
     FState->RefCounts[FName] = FRefs;
     FState->Record(FName, FKind, L"AddRef", {}, FRefs);
+    FState->RaisePending();
     return FRefs;
   }
   STDMETHODIMP_(ULONG) Release() override {
@@ -70,7 +71,9 @@ public:
     FState->RefCounts[FName] = FRefs;
     bool fail = FAILED(FState->Record(FName, FKind, L"Release", {}, FRefs));
     LONG left = FRefs;
+    FakeDAOState* state = FState.get();   // the test keeps the state alive
     if (left == 0) delete this;
+    state->RaisePending();
     if (fail) throw FakeReleaseFailure();
     return left;
   }
@@ -78,7 +81,9 @@ public:
 protected:
   virtual bool Accepts(REFIID riid) const = 0;
   HRESULT Call(const wchar_t* member, std::vector<Variant> args = {}) {
-    return FState->Record(FName, FKind, member, std::move(args));
+    HRESULT hr = FState->Record(FName, FKind, member, std::move(args));
+    FState->RaisePending();
+    return hr;
   }
   HRESULT NotImplemented(const char* member) {
     HRESULT hr = Call(Widen(member).c_str());
@@ -344,6 +349,16 @@ void FakeDAOState::ChangeControlWord(const std::wstring& member, uint16_t word, 
   FRules.insert({member, Rule{S_OK, true, word, occurrence}});
 }
 
+void FakeDAOState::RaiseInCall(const std::wstring& member, DWORD code, int occurrence) {
+  FRules.insert({member, Rule{S_OK, false, 0, occurrence, code}});
+}
+
+void FakeDAOState::RaisePending() {
+  const DWORD code = FPendingRaise;
+  FPendingRaise = 0;
+  if (code != 0) RaiseException(code, 0, 0, nullptr);
+}
+
 bool FakeDAOState::HandsOutNothing(const std::wstring& member) const {
   for (const std::wstring& m : SucceedWithoutObject)
     if (m == member) return true;
@@ -399,7 +414,9 @@ HRESULT FakeDAOState::Record(const std::wstring& object, const std::wstring& kin
   for (auto it = first; it != last; ++it) {
     const Rule& rule = it->second;
     if (rule.Occurrence != 0 && rule.Occurrence != n) continue;
-    if (rule.ChangesControlWord)
+    if (rule.Raise != 0)
+      FPendingRaise = rule.Raise;
+    else if (rule.ChangesControlWord)
       LoadX87ControlWord(rule.Word);
     else
       result = rule.Result;

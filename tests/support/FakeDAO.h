@@ -14,6 +14,8 @@
 //    "<Kind>.Release" makes Release throw FakeReleaseFailure after releasing;
 //  - ChangeControlWord("Database.Execute", cw) loads cw into the x87 control word inside
 //    that call (after recording it);
+//  - RaiseInCall("Database.Execute", code) makes that member raise a structured exception
+//    (RaiseException) after recording the call; for "<Kind>.Release" after releasing;
 //  - ErrorDescriptions is what the engine's Errors collection holds (read live; Count is
 //    its size, Item(i) an Error with description i); RecordsAffected is what every
 //    Database reports;
@@ -67,6 +69,8 @@ public:
   void FailCall(const std::wstring& member, HRESULT hr, int occurrence = 0);
   // Member loads `word` into the x87 control word on its `occurrence`-th call (0 = every).
   void ChangeControlWord(const std::wstring& member, uint16_t word, int occurrence = 0);
+  // Member raises the structured exception `code` on its `occurrence`-th call (0 = every).
+  void RaiseInCall(const std::wstring& member, DWORD code, int occurrence = 0);
   std::vector<std::wstring> ErrorDescriptions;
   LONG RecordsAffected = 0;
   std::function<void(const FakeCall&)> OnCall;
@@ -93,6 +97,8 @@ public:
   // Records a call and applies the rules: returns the HRESULT to fail with (S_OK for none).
   HRESULT Record(const std::wstring& object, const std::wstring& kind, const std::wstring& member,
                  std::vector<Variant> args = {}, LONG refCount = 0);
+  // Raises the structured exception that the last recorded call's rules asked for, if any.
+  void RaisePending();
 
 private:
   struct Rule {
@@ -100,7 +106,9 @@ private:
     bool ChangesControlWord;
     uint16_t Word;
     int Occurrence;
+    DWORD Raise = 0;
   };
+  DWORD FPendingRaise = 0;
   std::multimap<std::wstring, Rule> FRules;
   std::map<std::wstring, int> FCallCounts;
   std::map<std::wstring, int> FSerials;
