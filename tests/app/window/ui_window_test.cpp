@@ -388,17 +388,17 @@ TEST(MainWindow, RunShowsTheRecordsMessageWhileTheDatabaseIsOpen) {
   ui::MessageBoxSeen seen = app.AnswerMessageBox();
   EXPECT_EQ(seen.text, L"3 records deleted.");
   EXPECT_TRUE(seen.hasIcon);
-  ASSERT_TRUE(ui::WaitFor([] { return ReadLog().find("Engine.Released") != std::string::npos; }));
+  ASSERT_TRUE(ui::WaitFor([] { return ReadLog().find("DBEngine.Released") != std::string::npos; }));
   // The path goes to the engine untrimmed; the statement with fail-on-error (VT_I4 128);
   // both booleans false, Connect omitted; the database is released before the engine.
   EXPECT_EQ(ReadLog(),
             "DllGetClassObject 0x00000000\n"
             "Factory.CreateInstance\n"
-            "Engine.OpenDatabase 11:0 11:0 10:0x80020004  C:\\db\\shop.mdb \n"
-            "Database.Execute 3:128 dElEtE FROM t WHERE x=1\n"
-            "Database.RecordsAffected\n"
+            "DBEngine.OpenDatabase [ C:\\db\\shop.mdb ] 11:0 11:0 10:0x80020004\n"
+            "Database.Execute [dElEtE FROM t WHERE x=1] 3:128\n"
+            "Database.get_RecordsAffected\n"
             "Database.Released\n"
-            "Engine.Released\n");
+            "DBEngine.Released\n");
   // The fields keep their texts; an update gets the other wording.
   app.SetText(TForm1::idSQL, L"UPDATE t SET x=2");
   WriteScript("records=1\n");
@@ -408,7 +408,7 @@ TEST(MainWindow, RunShowsTheRecordsMessageWhileTheDatabaseIsOpen) {
 }
 
 TEST(MainWindow, FailedRunShowsTheEngineErrorsUnderERROR) {
-  WriteScript("execute=0x80040E14\nerror=Syntax error in UPDATE statement.\nerror=Second reason\n");
+  WriteScript("fail=Database.Execute 0x80040E14\nerror=Syntax error in UPDATE statement.\nerror=Second reason\n");
   Brimvale app(L"C:\\db\\shop.mdb \"UPDATE t SET\"", kEnv);
   ASSERT_TRUE(app.Started());
   app.Click(TForm1::idExecute);
@@ -421,10 +421,10 @@ TEST(MainWindow, FailedRunShowsTheEngineErrorsUnderERROR) {
   EXPECT_EQ(box.text,
             L"DAODatabase.Execute failed\r\rSyntax error in UPDATE statement.\r\nSecond reason");
   EXPECT_FALSE(box.hasIcon);
-  ASSERT_TRUE(ui::WaitFor([] { return ReadLog().find("Engine.Released") != std::string::npos; }));
+  ASSERT_TRUE(ui::WaitFor([] { return ReadLog().find("DBEngine.Released") != std::string::npos; }));
   std::string log = ReadLog();
   // The database was released before the errors were read.
-  EXPECT_LT(log.find("Database.Released"), log.find("Engine.Errors")) << log;
+  EXPECT_LT(log.find("Database.Released"), log.find("DBEngine.get_Errors")) << log;
   // The window stays usable: the next run goes through.
   WriteScript("records=0\n");
   app.Click(TForm1::idExecute);
