@@ -11,6 +11,8 @@
 #include <string>
 #include <utility>
 
+#include "dao/DAOGuard.h"
+
 class TApplication {
  public:
   // Derives the title from the executable's file name, loads the icon "MAINICON" and creates
@@ -41,11 +43,13 @@ class TApplication {
   void ShowException(std::exception_ptr failure) noexcept;
 
   // Runs a handler of the main window; a failure that escapes it is reported and swallowed,
-  // so the program goes on as if the handler had ended normally.
+  // so the program goes on as if the handler had ended normally. Structured exceptions (an
+  // access violation, a floating-point fault) are failures too: they are reported as
+  // EDAOExternalError rather than ending the process.
   template <class F>
   void Guard(F&& handler) noexcept {
     try {
-      std::forward<F>(handler)();
+      GuardedCall(handler);
     } catch (...) {
       ShowException(std::current_exception());
     }

@@ -2,8 +2,9 @@
 // names. BV_PROBE_MODE selects what it does; it writes what it observed (UTF-8, one item a
 // line) to the file named by BV_PROBE_OUT.
 //   args       ParamStr(0..4)
-//   report     a main window whose handler fails with BV_PROBE_MESSAGE; after the report the
-//              loop must go on ("continued"), then the window closes and the program ends
+//   report     a main window whose handler fails with BV_PROBE_MESSAGE (an access violation
+//              when it is "<fault>"); after the report the loop must go on ("continued"),
+//              then the window closes and the program ends
 //   startfail  three modules, the second failing to start; logs starts and stops
 //   mainfail   two modules and a main part that fails
 #include <windows.h>
@@ -58,7 +59,15 @@ void ReportMain() {
   const std::wstring message = Env(L"BV_PROBE_MESSAGE");
   form.onMessage = [&](UINT msg, WPARAM, LPARAM) {
     if (msg == WM_APP) {
-      Application->Guard([&] { throw Exception(message); });
+      if (message == L"<fault>") {
+        // A structured exception rather than a C++ one: an access violation.
+        Application->Guard([] {
+          volatile int* volatile nowhere = nullptr;
+          *nowhere = 1;
+        });
+      } else {
+        Application->Guard([&] { throw Exception(message); });
+      }
       PostMessageW(form.window, WM_APP + 1, 0, 0);
       return true;
     }

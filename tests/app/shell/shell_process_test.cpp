@@ -98,6 +98,19 @@ TEST(ShellProcess, FailureReportOfARenamedCopyCarriesItsTitleAndTheProgramGoesOn
   EXPECT_EQ(second.exitCode, 0u);
 }
 
+TEST(ShellProcess, FaultInAHandlerIsReportedAndTheProgramGoesOn) {
+  Outcome run = RunProbe(Probe(), L"x", L"report", 1, L"<fault>");
+  ASSERT_TRUE(run.finished) << "the program did not end after its main window closed";
+  EXPECT_EQ(run.exitCode, 0u) << "an access violation in a handler must not end the process";
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].caption, L"shell_probe");
+  EXPECT_TRUE(std::regex_match(Utf8(run.boxes[0].text),
+                               std::regex("External exception C0000005 at address [0-9A-F]{8}\\.")))
+      << Utf8(run.boxes[0].text);
+  EXPECT_TRUE(run.boxes[0].hasIcon);
+  EXPECT_EQ(run.lines, (Lines{"continued", "loop ended"}));
+}
+
 TEST(ShellProcess, StartupFailureStopsStartedModulesAndExitsWith217) {
   Outcome run = RunProbe(Probe(), L"x", L"startfail", 1);
   ASSERT_TRUE(run.finished);
