@@ -251,6 +251,11 @@ std::u16string toText(const Value& v) {
   return u"";
 }
 
+std::u16string jetText(const Value& v) {
+  if (v.kind() == Kind::Bool) return v.as<bool>() ? u"-1" : u"0";
+  return toText(v);
+}
+
 bool isNumericKind(Kind k) {
   switch (k) {
     case Kind::Bool: case Kind::Byte: case Kind::Integer: case Kind::Long:

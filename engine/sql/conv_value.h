@@ -29,6 +29,11 @@ std::u16string dateToText(double dateTime);
 std::u16string guidToText(const Guid& g);
 std::optional<Guid> parseGuid(std::u16string_view text);
 
+// The text Jet itself makes of a value when it joins text (&, Like) or stores a value in
+// a text column: as toText, except that a Yes/No value becomes "-1" or "0" (only CStr,
+// Format and the other VBA functions spell it "True"/"False").
+std::u16string jetText(const Value& v);
+
 // Conversions of a value as CDbl, CLng, CInt, CByte, CSng, CCur, CDec, CDate and CBool
 // do them: Null gives 94, an unconvertible value 3464, a value out of range 6.
 // Integer targets round half to even; Bool is -1/0; dates are their day count; text

@@ -124,7 +124,7 @@ bool likeMatchText(std::u16string_view text, std::u16string_view pattern) {
 
 Value likeMatch(const Value& text, const Value& pattern) {
   if (text.isNull() || pattern.isNull()) return Value();
-  return Value(likeMatchText(toText(text), toText(pattern)));
+  return Value(likeMatchText(jetText(text), jetText(pattern)));
 }
 
 }  // namespace bv::sql

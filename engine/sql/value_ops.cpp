@@ -196,7 +196,7 @@ Value power(const Operand& a, const Operand& b) {
 
 Value concat(const Value& a, const Value& b) {
   if (a.isNull() && b.isNull()) return Value();
-  return Value(toText(a) + toText(b));
+  return Value(jetText(a) + jetText(b));
 }
 
 template <class T>
@@ -459,7 +459,7 @@ Value coerceToColumn(const Value& v, const ColumnSpec& t) {
     case ColType::DateTime: return forColumn([&] { return DateTime{toDate(v)}; });
     case ColType::Text:
     case ColType::Memo: {
-      std::u16string s = toText(v);
+      std::u16string s = jetText(v);
       if (t.maxLength && s.size() > t.maxLength)
         throw JetError(kErrFieldTooSmall, "The field is too small for the text given (" +
                                               std::to_string(s.size()) + " characters, " +

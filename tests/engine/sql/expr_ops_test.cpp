@@ -133,7 +133,8 @@ TEST(ExprConcat, NullAndNumbers) {
       {"large Double in E form", Op::Concat, D(1e15), T(u""), T(u"1E+15")},
       {"small Double in E form", Op::Concat, D(0.00001), T(u""), T(u"1E-05")},
       {"Currency", Op::Concat, Cur(12345), T(u""), T(u"1.2345")},
-      {"Boolean", Op::Concat, Bo(true), T(u""), T(u"True")},
+      {"Yes/No joins as -1", Op::Concat, Bo(true), T(u""), T(u"-1")},
+      {"Yes/No False joins as 0", Op::Concat, T(u"x"), Bo(false), T(u"x0")},
       {"date, US order", Op::Concat, Dt(2024, 2, 9), T(u""), T(u"2/9/2024")},
       {"date and time", Op::Concat, Dt(2024, 2, 9, 13, 5, 7), T(u""), T(u"2/9/2024 1:05:07 PM")},
   });
@@ -291,7 +292,7 @@ TEST(ExprCoerce, ColumnTargets) {
   EXPECT_EQ(coerceToColumn(L(0), ColType::Bool), Bo(false));
   EXPECT_EQ(coerceToColumn(T(u"2024-02-29"), ColType::DateTime), Dt(2024, 2, 29));
   EXPECT_EQ(coerceToColumn(L(42), ColType::Text, 10), T(u"42"));
-  EXPECT_EQ(coerceToColumn(Bo(false), ColType::Text, 10), T(u"False"));
+  EXPECT_EQ(coerceToColumn(Bo(false), ColType::Text, 10), T(u"0"));
   Value d = coerceToColumn(T(u"1.235"), ColType::Decimal, 0, 10, 2);
   ASSERT_EQ(d.kind(), Kind::Decimal);
   EXPECT_EQ(toText(d), u"1.24");
