@@ -364,7 +364,8 @@ void TForm1::Show() {
 }
 
 void TForm1::Close() {
-  if (handle_) SendMessageW(handle_, WM_CLOSE, 0, 0);
+  // Posted: the window is not destroyed under the handler (a click, a key) that asked for it.
+  if (handle_) PostMessageW(handle_, WM_CLOSE, 0, 0);
 }
 
 void TForm1::FormCreate() {
