@@ -168,6 +168,8 @@ std::u16string numberToText(double v, int significant) {
 }
 
 std::u16string dateToText(double x) {
+  // A stored value outside the calendar (damaged or foreign data) shows as its number.
+  if (!(x >= kMinDate && x < kMaxDate + 0.00001)) return numberToText(x, 15);
   CivilTime c = toCivil(x);
   double timeOfDay;
   double day = splitDay(x, &timeOfDay);

@@ -152,6 +152,7 @@ double fromLinear(double linear) {
 }
 
 CivilTime toCivil(double x) {
+  if (!(x >= kMinDate && x < kMaxDate + 1)) x = 0;  // callers check the range; keep this safe
   double t;
   double day = splitDay(x, &t);
   auto secs = static_cast<int64_t>(std::llround(t * 86400.0));

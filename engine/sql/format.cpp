@@ -150,6 +150,7 @@ NumSection parseNumSection(std::u16string_view f) {
 
 // Formats |v| with one section (the sign is the caller's business).
 std::u16string formatNumber(double v, const NumSection& s) {
+  if (!std::isfinite(v)) return numberToText(v, 15);
   if (s.percent) v *= 100;
   for (int i = 0; i < s.scaleThousands; ++i) v /= 1000;
   // Placeholders before and after the point, and the exponent if any.
@@ -622,6 +623,7 @@ Value formatValue(const Value& v, std::u16string_view fmt, int firstDay, int fir
     if (v.isNull()) return Value();
     auto d = dateInput(v);
     if (!d) return Value(toText(v));
+    if (!(*d >= kMinDate && *d < kMaxDate + 0.00001)) return Value(numberToText(*d, 15));
     return Value(formatDate(*d, pattern, firstDay, firstWeek));
   }
   if (!named && looksLikeTextFormat(fmt)) {

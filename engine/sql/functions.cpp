@@ -574,9 +574,11 @@ Value callFunction(std::u16string_view name, std::span<const Value> args) {
   if (args.size() < b.minArgs || args.size() > b.maxArgs)
     throw JetError(kErrTypeMismatch, "Wrong number of arguments to function '" + narrow(name) + "'");
   Value r = b.fn(args);
-  // The "$" forms return text and reject Null results.
+  // The "$" forms return text and reject Null results; Date$ and Time$ have fixed layouts.
   if (dollar && r.kind() != Kind::Text) {
     if (r.isNull()) invalidNull("a text function");
+    if (key == u"date") return formatValue(r, u"mm-dd-yyyy");
+    if (key == u"time") return formatValue(r, u"hh:nn:ss");
     r = Value(toText(r));
   }
   return r;
