@@ -104,6 +104,21 @@ TEST_F(Creation, SelectedGenerationIsCreatedInsideTheFrameAndLoadsItsLibraryOnce
   EXPECT_TRUE(JetLoaded);   // set although the load found nothing
   EXPECT_EQ(CurrentX87ControlWord(), Layer.AppSide);
 
+  // The wrapper's reference is taken in a frame of its own, after the creation's frame was
+  // left; then the factory and the temporary engine reference are dropped, in this order,
+  // on the application side.
+  std::vector<std::wstring> tail;
+  for (size_t i = State->IndexOf(L"Factory.CreateInstance") + 1; i < State->Calls.size(); ++i) {
+    const FakeCall& c = State->Calls[i];
+    if (c.Member != L"AddRef" && c.Member != L"Release") continue;
+    tail.push_back(c.Object + L"." + c.Member + (c.ControlWord == EngineSideControlWord ? L"/engine" : L"/app"));
+  }
+  // (The factory hands out the new engine through QueryInterface: DBEngine1 AddRef/Release
+  // inside CreateInstance belong to the engine's own bookkeeping.)
+  ASSERT_GE(tail.size(), 3u);
+  EXPECT_EQ(std::vector<std::wstring>(tail.end() - 3, tail.end()),
+            (std::vector<std::wstring>{L"DBEngine1.AddRef/engine", L"Factory1.Release/app", L"DBEngine1.Release/app"}));
+
   // Only the engine wrapper's reference is left; the factory and the temporary are gone.
   EXPECT_EQ(State->LiveObjects(), std::vector<std::wstring>{L"DBEngine1"});
   EXPECT_EQ(State->RefCount(L"DBEngine1"), 1);

@@ -164,6 +164,31 @@ TEST_F(Wrappers, EveryReferenceIsReleasedAndTheEngineLast) {
   EXPECT_LT(errorsRelease, engineRelease);
 }
 
+TEST_F(Wrappers, ResultWrapperTakesItsReferenceBeforeTheTemporaryIsDroppedOutsideTheFrame) {
+  State->ErrorDescriptions = {L"e"};
+  auto engine = NewEngine();
+  auto db = engine->OpenDatabase(DAOBStr(L"x"), Variant(false), Variant(false), DAOMissingParam);
+  DAOErrors* errors = engine->GetErrors();
+  auto item = errors->GetItem(Variant(int32_t(0)));
+  // Per object: the engine hands out one reference, the wrapper adds its own inside a frame
+  // of its own (count 2), then the operation drops the engine's on the application side.
+  for (const wchar_t* object : {L"Database1", L"Errors1", L"Error1"}) {
+    SCOPED_TRACE(WideToUtf8(object));
+    std::vector<const FakeCall*> refs;
+    for (const FakeCall& c : State->Calls)
+      if (c.Object == object && (c.Member == L"AddRef" || c.Member == L"Release")) refs.push_back(&c);
+    // Errors1 also carries the engine's own reference: its first AddRef is the hand-out.
+    const size_t first = std::wstring(object) == L"Errors1" ? 1 : 0;
+    ASSERT_EQ(refs.size(), first + 2);
+    EXPECT_EQ(refs[first]->Member, L"AddRef");
+    EXPECT_EQ(refs[first]->ControlWord, EngineSideControlWord);
+    EXPECT_EQ(refs[first + 1]->Member, L"Release");
+    EXPECT_EQ(refs[first + 1]->ControlWord, Layer.AppSide);
+  }
+  EXPECT_EQ(State->RefCount(L"Database1"), 1);
+  EXPECT_EQ(State->RefCount(L"Error1"), 1);
+}
+
 TEST_F(Wrappers, ConstructionFromAnotherWrapperSharesInterfaceAndParent) {
   auto engine = NewEngine();
   auto db = engine->OpenDatabase(DAOBStr(L"x"), Variant(false), Variant(false), DAOMissingParam);
