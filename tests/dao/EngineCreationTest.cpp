@@ -101,6 +101,7 @@ TEST_F(Creation, SelectedGenerationIsCreatedInsideTheFrameAndLoadsItsLibraryOnce
   EXPECT_EQ(create->Args[1].Raw().boolVal, VARIANT_FALSE);   // no outer object
   EXPECT_EQ(create->ControlWord, EngineSideControlWord);
   EXPECT_EQ(Registry.LoadedLibraries, std::vector<std::wstring>{L"MSJET40.dll"});
+  EXPECT_EQ(Registry.LoadControlWords, std::vector<uint16_t>{EngineSideControlWord});
   EXPECT_TRUE(JetLoaded);   // set although the load found nothing
   EXPECT_EQ(CurrentX87ControlWord(), Layer.AppSide);
 

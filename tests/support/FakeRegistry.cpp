@@ -59,6 +59,7 @@ HRESULT WINAPI FakeRegistry::GetClassObject(REFCLSID clsid, DWORD context, LPVOI
 
 HMODULE WINAPI FakeRegistry::LoadJetLibrary(LPCWSTR name) {
   Current->LoadedLibraries.push_back(name ? name : L"(null)");
+  Current->LoadControlWords.push_back(CurrentX87ControlWord());
   return Current->FLoadResult;
 }
 

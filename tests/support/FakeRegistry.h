@@ -40,6 +40,7 @@ public:
 
   std::vector<ClassRequest> Requests;
   std::vector<std::wstring> LoadedLibraries;
+  std::vector<uint16_t> LoadControlWords;   // live x87 control word during each load
 
 private:
   static HRESULT WINAPI GetClassObject(REFCLSID clsid, DWORD context, LPVOID server, REFIID iid, LPVOID* object);
