@@ -7,6 +7,9 @@
 //              then the window closes and the program ends
 //   startfail  three modules, the second failing to start; logs starts and stops
 //   mainfail   two modules and a main part that fails
+//   comfail    the program's own modules (application object, DAO access layer) on a thread
+//              already in the multithreaded apartment, so that the layer's COM start-up
+//              fails; logs whether the application object was gone before the box
 #include <windows.h>
 
 #include <cstdio>
@@ -18,6 +21,7 @@
 #include "app/Application.h"
 #include "app/CommandLine.h"
 #include "app/ShellStartup.h"
+#include "dao/DAOLayer.h"
 #include "dao/Exception.h"
 
 namespace {
@@ -84,6 +88,18 @@ void ReportMain() {
   Log(L"loop ended");
 }
 
+void LoggedInitDAOLayer() {
+  wchar_t address[32];
+  swprintf(address, 32, L"%08lX", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(&LoggedInitDAOLayer)));
+  Log(std::wstring(L"address ") + address);
+  InitDAOLayer();
+}
+void LoggedStopApplication() {
+  StopApplication();
+  Log(Application == nullptr ? L"application stopped" : L"application left");
+}
+void NeverMain() { Log(L"main"); }
+
 }  // namespace
 
 int wmain() {
@@ -103,6 +119,12 @@ int wmain() {
   if (mode == L"mainfail") {
     static const ShellModule modules[] = {{&StartA, &StopA}, {&StartC, &StopC}};
     return RunShell(modules, &FailingMain);
+  }
+  if (mode == L"comfail") {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    static const ShellModule modules[] = {{&StartApplication, &LoggedStopApplication},
+                                          {&LoggedInitDAOLayer, &DoneDAOLayer}};
+    return RunShell(modules, &NeverMain);
   }
   return 3;
 }

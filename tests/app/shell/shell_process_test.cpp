@@ -129,6 +129,19 @@ TEST(ShellProcess, StartupFailureStopsStartedModulesAndExitsWith217) {
   EXPECT_TRUE(std::regex_match(Utf8(run.boxes[0].text), std::regex("Runtime error 217 at [0-9A-F]{8}")));
 }
 
+TEST(ShellProcess, ComStartUpFailureOfTheDAOLayerEndsTheProgramWith217) {
+  Outcome run = RunProbe(Probe(), L"x", L"comfail", 1);
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 217u);
+  ASSERT_EQ(run.lines.size(), 2u) << "the main part must not run";
+  EXPECT_EQ(run.lines[1], "application stopped") << "the started application object is stopped first";
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].caption, L"Error");
+  EXPECT_FALSE(run.boxes[0].hasIcon);
+  EXPECT_EQ(run.boxes[0].owner, nullptr);
+  EXPECT_EQ(Utf8(run.boxes[0].text), "Runtime error 217 at " + run.lines[0].substr(run.lines[0].find(' ') + 1));
+}
+
 TEST(ShellProcess, FailingMainPartStopsEveryModuleInReverseOrder) {
   Outcome run = RunProbe(Probe(), L"x", L"mainfail", 1);
   ASSERT_TRUE(run.finished);
