@@ -5,6 +5,7 @@
 // order of a text index. The key covers only the first 255 characters and leaves out
 // trailing spaces; when two keys are equal, the trailing spaces and then the rest of a
 // longer text decide, so that only texts differing in case alone compare equal.
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -38,9 +39,96 @@ size_t trailingSpaces(std::u16string_view s) {
   return n;
 }
 
+// Most text is printable ASCII, where every character (except the apostrophe and the
+// hyphen, which the order moves to the end of the key) has a key of one or two inline
+// bytes and no accent part: such texts compare by those bytes alone, without building
+// keys.
+struct AsciiWeights {
+  uint8_t bytes[128][2] = {};
+  uint8_t length[128] = {};
+  bool usable = true;
+  AsciiWeights() {
+    std::vector<uint8_t> k;
+    for (char16_t c = 0x21; c < 0x7F; ++c) {
+      if (c == u'\'' || c == u'-') continue;
+      k.clear();
+      storage::appendJet4TextKey(k, std::u16string_view(&c, 1), true);
+      size_t n = k.size() - 2;
+      if (k.size() < 3 || k.size() > 4 || k[n] != 1 || k[n + 1] != 0) {
+        usable = false;
+        continue;
+      }
+      length[c] = static_cast<uint8_t>(n);
+      for (size_t i = 0; i < n; ++i) bytes[c][i] = k[i];
+    }
+    // A space only counts inside a text ("a a"), a lone one is trailing.
+    k.clear();
+    storage::appendJet4TextKey(k, u"a a", true);
+    size_t la = length[u'a'];
+    if (k.size() != 2 * la + 3) {
+      usable = false;
+    } else {
+      length[u' '] = 1;
+      bytes[u' '][0] = k[la];
+    }
+  }
+};
+
+// Walks the inline bytes of a plain ASCII text.
+class InlineBytes {
+ public:
+  InlineBytes(const AsciiWeights& w, std::u16string_view s) : w_(w), s_(s) {}
+  int next() {  // -1 at the end
+    if (i_ >= s_.size()) return -1;
+    char16_t c = s_[i_];
+    int b = w_.bytes[c][j_];
+    if (++j_ >= w_.length[c]) {
+      j_ = 0;
+      ++i_;
+    }
+    return b;
+  }
+
+ private:
+  const AsciiWeights& w_;
+  std::u16string_view s_;
+  size_t i_ = 0, j_ = 0;
+};
+
+bool plainAscii(std::u16string_view s) {
+  for (char16_t c : s)
+    if (c < 0x20 || c >= 0x7F || c == u'\'' || c == u'-') return false;
+  return true;
+}
+
+// The tie-break once two keys are equal: trailing spaces, then what lies past the key.
+int afterEqualKeys(std::u16string_view a, std::u16string_view b) {
+  std::u16string_view ha = a.substr(0, std::min(a.size(), kKeyChars));
+  std::u16string_view hb = b.substr(0, std::min(b.size(), kKeyChars));
+  size_t sa = trailingSpaces(ha), sb = trailingSpaces(hb);
+  if (sa != sb) return sa < sb ? -1 : 1;
+  return compareFolded(a.substr(ha.size()), b.substr(hb.size()));
+}
+
+int compareAscii(const AsciiWeights& w, std::u16string_view a, std::u16string_view b) {
+  std::u16string_view ka = a.substr(0, std::min(a.size(), kKeyChars));
+  std::u16string_view kb = b.substr(0, std::min(b.size(), kKeyChars));
+  ka.remove_suffix(trailingSpaces(ka));
+  kb.remove_suffix(trailingSpaces(kb));
+  InlineBytes sa(w, ka), sb(w, kb);
+  for (;;) {
+    int x = sa.next(), y = sb.next();
+    if (x != y) return x < y ? -1 : 1;  // the end (-1) sorts first: the key goes on with 01
+    if (x < 0) break;
+  }
+  return afterEqualKeys(a, b);
+}
+
 }  // namespace
 
 int compareText(std::u16string_view a, std::u16string_view b) {
+  static const AsciiWeights ascii;
+  if (ascii.usable && plainAscii(a) && plainAscii(b)) return compareAscii(ascii, a, b);
   thread_local std::vector<uint8_t> ka, kb;
   ka.clear();
   kb.clear();
@@ -51,11 +139,7 @@ int compareText(std::u16string_view a, std::u16string_view b) {
     return compareFolded(a, b);
   }
   if (ka != kb) return ka < kb ? -1 : 1;
-  std::u16string_view ha = a.substr(0, std::min(a.size(), kKeyChars));
-  std::u16string_view hb = b.substr(0, std::min(b.size(), kKeyChars));
-  size_t sa = trailingSpaces(ha), sb = trailingSpaces(hb);
-  if (sa != sb) return sa < sb ? -1 : 1;
-  return compareFolded(a.substr(ha.size()), b.substr(hb.size()));
+  return afterEqualKeys(a, b);
 }
 
 }  // namespace bv::sql
