@@ -1,5 +1,6 @@
 #include "engine/storage/index_walk.h"
 
+#include <algorithm>
 #include <string>
 
 #include "engine/storage/error.h"
@@ -14,16 +15,38 @@ constexpr int kMaxDepth = 64;
                            what + ".");
 }
 
+bool keyBelow(const std::vector<uint8_t>& key, const std::vector<uint8_t>& target) {
+  return std::lexicographical_compare(key.begin(), key.end(), target.begin(), target.end());
+}
+
 }  // namespace
 
 IndexWalker::IndexWalker(const Database& db, const TableDef& table, const RealIndexDef& index)
     : db_(db), tdefPage_(table.tdefPage) {
-  uint32_t pageNo = index.rootPage;
+  descend(index.rootPage, nullptr);
+}
+
+IndexWalker::IndexWalker(const Database& db, const TableDef& table, const RealIndexDef& index,
+                         const std::vector<uint8_t>& fromKey)
+    : db_(db), tdefPage_(table.tdefPage) {
+  descend(index.rootPage, &fromKey);
+}
+
+void IndexWalker::descend(uint32_t pageNo, const std::vector<uint8_t>* fromKey) {
   for (int depth = 0;; ++depth) {
     if (depth > kMaxDepth) damaged(pageNo, "the tree is deeper than any index can be");
     load(pageNo);
-    if (page_.leaf()) break;
-    uint32_t child = page_.entries.empty() ? page_.tail : page_.entries.front().child;
+    const auto& es = page_.entries;
+    size_t i = 0;
+    if (fromKey)
+      while (i < es.size() && keyBelow(es[i].key, *fromKey)) ++i;
+    if (page_.leaf()) {
+      pos_ = i;
+      return;
+    }
+    // Each parent entry bounds its child from above; past the last one lies the tail page
+    // (or, without one, the last child, whose entries are then all below the key).
+    uint32_t child = i < es.size() ? es[i].child : (page_.tail ? page_.tail : (es.empty() ? 0 : es.back().child));
     if (child == 0) damaged(pageNo, "an intermediate page has no children");
     pageNo = child;
   }

@@ -15,9 +15,14 @@ namespace bv::storage {
 class IndexWalker {
  public:
   IndexWalker(const Database& db, const TableDef& table, const RealIndexDef& index);
+  // Starts at the first entry whose key bytes are >= `fromKey` (compared as unsigned bytes,
+  // a prefix sorting first): descends along the first parent entry that is not below it.
+  IndexWalker(const Database& db, const TableDef& table, const RealIndexDef& index,
+              const std::vector<uint8_t>& fromKey);
   bool next(IndexEntry& out);
 
  private:
+  void descend(uint32_t root, const std::vector<uint8_t>* fromKey);
   void load(uint32_t pageNo);
 
   const Database& db_;

@@ -301,3 +301,45 @@ TEST(IndexWalk, WalksEveryIndexInOrder) {
     EXPECT_GT(total, 100u);
   }
 }
+
+// Seeking: starting at a key gives the first entry with that key (or the next above it).
+TEST(IndexWalk, SeekFindsFirstEntryAtOrAboveKey) {
+  for (const char* rel : {"jet3/testIndexCodesV1997.mdb", "generated/big_jet4.mdb"}) {
+    auto db = Database::open(bv::testutil::fixture(rel).string());
+    int seeks = 0;
+    for (const auto& name : db->userTableNames()) {
+      auto def = db->table(name);
+      for (const auto& ri : def->realIndexes) {
+        std::vector<IndexEntry> all;
+        IndexWalker w(*db, *def, ri);
+        for (IndexEntry e; w.next(e);) all.push_back(e);
+        const size_t step = std::max<size_t>(1, all.size() / 40);
+        for (size_t i = 0; i < all.size(); i += step) {
+          // The first entry with this key, and a key just above it (one byte appended).
+          size_t first = i;
+          while (first > 0 && all[first - 1].key == all[i].key) --first;
+          IndexWalker s(*db, *def, ri, all[i].key);
+          IndexEntry got;
+          ASSERT_TRUE(s.next(got));
+          EXPECT_EQ(got, all[first]) << rel << " " << toUtf8(def->name);
+          std::vector<uint8_t> above = all[i].key;
+          above.push_back(0xFF);
+          size_t after = i;
+          while (after < all.size() && all[after].key < above) ++after;
+          IndexWalker t(*db, *def, ri, above);
+          if (after < all.size()) {
+            ASSERT_TRUE(t.next(got));
+            EXPECT_EQ(got, all[after]);
+          } else {
+            EXPECT_FALSE(t.next(got));
+          }
+          ++seeks;
+        }
+        IndexWalker none(*db, *def, ri, std::vector<uint8_t>(4, 0xFF));
+        IndexEntry e;
+        EXPECT_FALSE(none.next(e));
+      }
+    }
+    EXPECT_GT(seeks, 50) << rel;
+  }
+}
