@@ -305,7 +305,14 @@ void Browse(Brimvale& app, const std::wstring& name) {
   PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
   HWND dlg = app.WaitDialog(L"Please select database");
   ASSERT_NE(dlg, nullptr);
+  // The file-name box: an edit of its own in the common item dialog, the edit inside a
+  // combo box in the classic dialog.
   HWND types = GetDlgItem(dlg, 1136), file = GetDlgItem(dlg, 1152);
+  if (!file || !IsWindowVisible(file)) {
+    file = GetDlgItem(dlg, 1148);
+    while (file && ui::ClassOf(file) != L"Edit") file = GetWindow(file, GW_CHILD);
+  }
+  ASSERT_NE(file, nullptr);
   EXPECT_EQ(SendMessageW(types, CB_GETCOUNT, 0, 0), 1);
   EXPECT_EQ(TextOf(types), L"Databases");
   EXPECT_EQ(TextOf(file), L"");  // the file name is emptied before every showing
@@ -318,9 +325,10 @@ void Browse(Brimvale& app, const std::wstring& name) {
   ASSERT_TRUE(ui::WaitFor([&] { return !IsWindow(dlg); }));
 }
 
-}  // namespace
-
-TEST(MainWindow, BrowseStartsInTheLastPickedFolderElseInTheSharedDocuments) {
+// Browses five times: documents first, then the folder of the last confirmed pick; a
+// cancelled browse, a typed path and a command-line path leave the start folder alone.
+// `bareName` is typed without its extension where the dialog adds the default one.
+void CheckBrowseSequence(const wchar_t* bareName) {
   wchar_t docs[MAX_PATH] = {};
   ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_DOCUMENTS, nullptr, 0, docs), S_OK);
   const std::wstring documents = std::wstring(docs) + L"\\";
@@ -330,7 +338,6 @@ TEST(MainWindow, BrowseStartsInTheLastPickedFolderElseInTheSharedDocuments) {
   Touch(L"C:\\bvtest\\db\\other.mdb");
   Touch(L"C:\\bvtest\\db\\third.mdb");
 
-  // A path given on the command line does not decide where the dialog opens.
   Brimvale app(L"C:\\bvtest\\db\\other.mdb");
   ASSERT_TRUE(app.Started());
   const int db = TForm1::idDatabase;
@@ -338,17 +345,69 @@ TEST(MainWindow, BrowseStartsInTheLastPickedFolderElseInTheSharedDocuments) {
   EXPECT_EQ(app.Text(db), documents + L"pick.mdb");
   Browse(app, L"C:\\bvtest\\db\\other.mdb");
   EXPECT_EQ(app.Text(db), L"C:\\bvtest\\db\\other.mdb");
-  // Next time it opens in the folder of that pick. (Wine's open dialog adds no default
-  // extension to a bare name, so the name is typed in full.)
-  Browse(app, L"third.mdb");
+  // Next time it opens in the folder of that pick.
+  Browse(app, bareName);
   EXPECT_EQ(app.Text(db), L"C:\\bvtest\\db\\third.mdb");
   // A cancelled browse leaves the field alone, and the one after starts over in documents.
   Browse(app, L"");
   EXPECT_EQ(app.Text(db), L"C:\\bvtest\\db\\third.mdb");
-  // Nor does a typed path.
+  // A typed path does not decide the start folder either.
   app.SetText(db, L"C:\\bvtest\\db\\typed.mdb");
   Browse(app, L"pick.mdb");
   EXPECT_EQ(app.Text(db), documents + L"pick.mdb");
+}
+
+// Makes Wine report Windows XP to Brimvale.exe while it exists (Wine's per-program version).
+class PretendWindowsXP {
+ public:
+  PretendWindowsXP() {
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                        nullptr) == ERROR_SUCCESS) {
+      const wchar_t value[] = L"winxp";
+      ok_ = RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                           sizeof value) == ERROR_SUCCESS;
+      RegCloseKey(key);
+    }
+  }
+  ~PretendWindowsXP() { RegDeleteTreeW(HKEY_CURRENT_USER, kKey); }
+  bool ok() const { return ok_; }
+
+ private:
+  static constexpr const wchar_t* kKey = L"Software\\Wine\\AppDefaults\\Brimvale.exe";
+  bool ok_ = false;
+};
+
+}  // namespace
+
+TEST(MainWindow, BrowseStartsInTheLastPickedFolderElseInTheSharedDocuments) {
+  // Wine's common item dialog adds no default extension to a bare name: typed in full.
+  CheckBrowseSequence(L"third.mdb");
+}
+
+TEST(MainWindow, BeforeVistaTheClassicOpenDialogBrowsesTheSameWay) {
+  PretendWindowsXP xp;
+  ASSERT_TRUE(xp.ok());
+  {
+    Brimvale app;
+    ASSERT_TRUE(app.Started());
+    HWND button = BrowseButton(app);
+    ASSERT_NE(button, nullptr);
+    PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    HWND dlg = app.WaitDialog(L"Please select database");
+    ASSERT_NE(dlg, nullptr);
+    // The classic explorer-style dialog (its "Look in" box), read-only box hidden, resizable.
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(dlg, 1137)));
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(dlg, 1040)));
+    EXPECT_TRUE(GetWindowLongW(dlg, GWL_STYLE) & WS_THICKFRAME);
+    Sleep(300);
+    Screenshot(dlg, L"browse-dialog-classic.bmp");
+    PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(ui::WaitFor([&] { return !IsWindow(dlg); }));
+  }
+  // The classic dialog adds the default extension to a bare name.
+  CheckBrowseSequence(L"third");
 }
 
 TEST(MainWindow, InputChecksUseTheWindowCaptionAndTheErrorIcon) {
