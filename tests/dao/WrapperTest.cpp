@@ -252,6 +252,35 @@ TEST_F(Wrappers, ConstructionFromVariantsAcceptsOnlyPlainDispatch) {
   EXPECT_TRUE(State->LiveObjects().empty());
 }
 
+TEST_F(Wrappers, EveryClassHasTheFourConstructionForms) {
+  IDispatch* raw = CreateFakeEngine(State);
+  Variant dispatch = Variant::Dispatch(raw);
+  VARIANT automation = dispatch.Raw();   // a shallow view; the wrapper copies it itself
+  {
+    DAOLocalEngine fromInterface(raw, nullptr);
+    DAOLocalEngine fromVariant(dispatch, &fromInterface);
+    DAOLocalEngine fromAutomation(automation);
+    DAOLocalEngine fromWrapper(fromVariant);
+    EXPECT_EQ(fromVariant.Parent, &fromInterface);
+    EXPECT_EQ(fromWrapper.Parent, &fromInterface);
+    EXPECT_EQ(fromAutomation.Parent, nullptr);
+    for (const DAOBase* w : {static_cast<DAOBase*>(&fromInterface), static_cast<DAOBase*>(&fromVariant),
+                             static_cast<DAOBase*>(&fromAutomation), static_cast<DAOBase*>(&fromWrapper)})
+      EXPECT_EQ(w->Intf, raw);
+    DAOErrors errors(raw, nullptr);
+    DAOError error(dispatch, nullptr);
+    DAODatabase database(automation);
+    DAOCollection collection(static_cast<const DAOBase&>(database));
+    EXPECT_EQ(State->RefCount(L"DBEngine1"), 2 + 8);   // ours, the variant's, one per wrapper
+  }
+  EXPECT_EQ(State->RefCount(L"DBEngine1"), 2);
+  // None of the forms asks the object for an interface.
+  EXPECT_EQ(State->CountCalls(L"DBEngine.QueryInterface"), 0);
+  dispatch.Clear();
+  raw->Release();
+  EXPECT_TRUE(State->LiveObjects().empty());
+}
+
 TEST_F(Wrappers, FailingReleaseInDestructorIsDropped) {
   // The second release of the database is the wrapper's own (the first drops the
   // operation's temporary reference).
