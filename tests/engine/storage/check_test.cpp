@@ -97,12 +97,14 @@ class CheckFaults : public ::testing::TestWithParam<const char*> {
     uint32_t first = rb.data()[1] | rb.data()[2] << 8 | rb.data()[3] << 16 | static_cast<uint32_t>(rb.data()[4]) << 24;
     return {at(map.page, rb.start), first};
   }
+  void flipBits(uint64_t offset, uint8_t mask) const {
+    auto b = copy_->read(offset, 1);
+    b[0] ^= mask;
+    copy_->write(offset, b);
+  }
   void flipMapBit(RowPointer map, uint32_t page) const {
     auto [off, first] = inlineMap(map);
-    uint64_t byte = off + 5 + (page - first) / 8;
-    auto b = copy_->read(byte, 1);
-    b[0] ^= static_cast<uint8_t>(1u << ((page - first) % 8));
-    copy_->write(byte, b);
+    flipBits(off + 5 + (page - first) / 8, static_cast<uint8_t>(1u << ((page - first) % 8)));
   }
 
   std::unique_ptr<TempCopy> copy_;
@@ -171,24 +173,17 @@ TEST_P(CheckFaults, SwappedEntries) {
 }
 
 TEST_P(CheckFaults, IndexPageFreeSpace) {
-  auto b = copy_->read(at(t_.leafPage, 2), 2);
-  b[0] ^= 0x04;
-  copy_->write(at(t_.leafPage, 2), b);
+  flipBits(at(t_.leafPage, 2), 0x04);
   expectFound("index page " + std::to_string(t_.leafPage) + ": the free-space field");
 }
 
 TEST_P(CheckFaults, IndexPageOfAnotherTable) {
-  auto b = copy_->read(at(t_.leafPage, 4), 4);
-  b[0] ^= 0x01;
-  copy_->write(at(t_.leafPage, 4), b);
+  flipBits(at(t_.leafPage, 4), 0x01);
   expectFound("names table definition");
 }
 
 TEST_P(CheckFaults, RowCount) {
-  const uint32_t off = t_.jet4 ? 16 : 12;
-  auto b = copy_->read(at(t_.tdefPage, off), 4);
-  b[0] = static_cast<uint8_t>(b[0] + 1);
-  copy_->write(at(t_.tdefPage, off), b);
+  flipBits(at(t_.tdefPage, t_.jet4 ? 16 : 12), 0x01);  // the count changes by one
   expectFound("rows but the table holds");
 }
 
@@ -216,9 +211,7 @@ TEST(CheckAutoNumber, CounterBelowValuesInUse) {
 }
 
 TEST_P(CheckFaults, DataPageFreeSpace) {
-  auto b = copy_->read(at(t_.dataPage, 2), 2);
-  b[0] ^= 0x10;
-  copy_->write(at(t_.dataPage, 2), b);
+  flipBits(at(t_.dataPage, 2), 0x10);
   expectFound("data page " + std::to_string(t_.dataPage) + ": the free-space field");
 }
 
