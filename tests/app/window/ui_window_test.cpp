@@ -296,14 +296,19 @@ void Touch(const std::wstring& path) {
   CloseHandle(h);
 }
 
+// Clicks the browse button with the mouse; the dialog it opened, or null.
+HWND ClickBrowseButton(const Brimvale& app) {
+  HWND button = BrowseButton(app);
+  if (!button) return nullptr;
+  PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  return app.WaitDialog(L"Please select database");
+}
+
 // Opens the browse dialog with the button inside the field, checks its settings, then types
 // `name` into its file-name box and confirms (or cancels when `name` is empty).
 void Browse(Brimvale& app, const std::wstring& name) {
-  HWND button = BrowseButton(app);
-  ASSERT_NE(button, nullptr);
-  PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-  PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
-  HWND dlg = app.WaitDialog(L"Please select database");
+  HWND dlg = ClickBrowseButton(app);
   ASSERT_NE(dlg, nullptr);
   // The file-name box: an edit of its own in the common item dialog, the edit inside a
   // combo box in the classic dialog.
@@ -391,11 +396,7 @@ TEST(MainWindow, BeforeVistaTheClassicOpenDialogBrowsesTheSameWay) {
   {
     Brimvale app;
     ASSERT_TRUE(app.Started());
-    HWND button = BrowseButton(app);
-    ASSERT_NE(button, nullptr);
-    PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-    PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
-    HWND dlg = app.WaitDialog(L"Please select database");
+    HWND dlg = ClickBrowseButton(app);
     ASSERT_NE(dlg, nullptr);
     // The classic explorer-style dialog (its "Look in" box), read-only box hidden, resizable.
     EXPECT_TRUE(IsWindowVisible(GetDlgItem(dlg, 1137)));
