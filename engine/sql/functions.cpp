@@ -563,6 +563,15 @@ bool isKnownFunction(std::u16string_view name) {
   return builtins().count(key) != 0;
 }
 
+bool functionArity(std::u16string_view name, int* minArgs, int* maxArgs) {
+  if (!isKnownFunction(name)) return false;
+  bool dollar;
+  const Builtin& b = builtins().at(keyOf(name, &dollar));
+  *minArgs = b.minArgs;
+  *maxArgs = b.maxArgs;
+  return true;
+}
+
 Value callFunction(std::u16string_view name, std::span<const Value> args) {
   bool dollar;
   std::u16string key = keyOf(name, &dollar);
@@ -572,7 +581,7 @@ Value callFunction(std::u16string_view name, std::span<const Value> args) {
                    "Undefined function '" + narrow(name) + "' in expression.");
   const Builtin& b = it->second;
   if (args.size() < b.minArgs || args.size() > b.maxArgs)
-    throw JetError(kErrTypeMismatch, "Wrong number of arguments to function '" + narrow(name) + "'");
+    throw JetError(3075, "Wrong number of arguments used with function '" + narrow(name) + "'");
   Value r = b.fn(args);
   // The "$" forms return text and reject Null results; Date$ and Time$ have fixed layouts.
   if (dollar && r.kind() != Kind::Text) {

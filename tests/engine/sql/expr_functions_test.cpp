@@ -220,11 +220,17 @@ TEST(ExprFunctions, GeneralAndErrors) {
   EXPECT_TRUE(isKnownFunction(u"DateDiff"));
   EXPECT_FALSE(isKnownFunction(u"NoSuchThing"));
   EXPECT_FALSE(isKnownFunction(u"Len$"));
+  int lo = 0, hi = 0;
+  ASSERT_TRUE(functionArity(u"InStr", &lo, &hi));
+  EXPECT_EQ(lo, 2);
+  EXPECT_EQ(hi, 4);
+  EXPECT_FALSE(functionArity(u"Nz", &lo, &hi));  // an Access application function, not Jet's
   runFailures({
       {u"NoSuchThing", {L(1)}, 3085},
       {u"Len$", {T(u"a")}, 3085},
-      {u"Mid", {T(u"a")}, 3464},
-      {u"Left", {T(u"a"), L(1), L(2)}, 3464},
+      {u"Mid", {T(u"a")}, 3075},
+      {u"Left", {T(u"a"), L(1), L(2)}, 3075},
+      {u"Left", {T(u"abc"), T(u"x")}, 3464},
       {u"Mid$", {N(), L(1)}, 94},
   });
 }
