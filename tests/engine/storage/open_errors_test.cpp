@@ -81,26 +81,6 @@ TEST(OpenErrors, TruncatedFiles) {
   EXPECT_EQ(openError(f.path()), 3049);
 }
 
-// Writes a database password into a copy's header, as Jet stores it.
-void setPassword(TempCopy& f, JetVersion v, const std::u16string& pw) {
-  auto bytes = f.read();
-  storage::xorHeaderMask(bytes.data(), v);
-  if (v == JetVersion::Jet4) {
-    double created;
-    std::memcpy(&created, &bytes[0x72], 8);
-    const auto day = static_cast<uint32_t>(static_cast<int32_t>(created));
-    for (size_t i = 0; i < 40; ++i) {
-      const size_t unit = i / 2;
-      const uint8_t plain = unit < pw.size() ? static_cast<uint8_t>(pw[unit] >> (8 * (i % 2))) : 0;
-      bytes[0x42 + i] = plain ^ static_cast<uint8_t>(day >> (8 * (i % 4)));
-    }
-  } else {
-    for (size_t i = 0; i < 20; ++i) bytes[0x42 + i] = i < pw.size() ? static_cast<uint8_t>(pw[i]) : 0;
-  }
-  storage::xorHeaderMask(bytes.data(), v);
-  f.write(bytes);
-}
-
 TEST(OpenErrors, PasswordRequiredAndAccepted) {
   for (const auto& [path, version] : {std::pair{kJet4, JetVersion::Jet4}, std::pair{kJet3, JetVersion::Jet3}}) {
     SCOPED_TRACE(path);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,8 @@
 #include <vector>
 
 #include <sys/wait.h>
+
+#include "engine/storage/database.h"
 
 namespace bv::test {
 
@@ -142,5 +145,25 @@ class TempCopy {
  private:
   std::string dir_, path_;
 };
+
+// Writes a database password into a copy's header, as Jet stores it.
+inline void setPassword(TempCopy& f, storage::JetVersion v, const std::u16string& pw) {
+  auto bytes = f.read();
+  storage::xorHeaderMask(bytes.data(), v);
+  if (v == storage::JetVersion::Jet4) {
+    double created;
+    std::memcpy(&created, &bytes[0x72], 8);
+    const auto day = static_cast<uint32_t>(static_cast<int32_t>(created));
+    for (size_t i = 0; i < 40; ++i) {
+      const size_t unit = i / 2;
+      const uint8_t plain = unit < pw.size() ? static_cast<uint8_t>(pw[unit] >> (8 * (i % 2))) : 0;
+      bytes[0x42 + i] = plain ^ static_cast<uint8_t>(day >> (8 * (i % 4)));
+    }
+  } else {
+    for (size_t i = 0; i < 20; ++i) bytes[0x42 + i] = i < pw.size() ? static_cast<uint8_t>(pw[i]) : 0;
+  }
+  storage::xorHeaderMask(bytes.data(), v);
+  f.write(bytes);
+}
 
 }  // namespace bv::test
