@@ -10,7 +10,9 @@
 
 #include "engine/storage/check.h"
 #include "engine/storage/database.h"
+#include "engine/storage/index_page.h"
 #include "engine/storage/index_walk.h"
+#include "engine/storage/text_key.h"
 
 namespace {
 
@@ -48,9 +50,40 @@ void readTable(const bv::storage::Database& db, const bv::storage::CatalogEntry&
   }
 }
 
+// The raw decoders on their own: the input's tail as an index page of either version
+// (re-encoded when it decodes) and as UTF-16 text for both text key builders.
+void rawDecoders(const uint8_t* data, size_t size) {
+  for (bool jet4 : {false, true}) {
+    const size_t ps = jet4 ? 4096 : 2048;
+    if (size < ps) continue;
+    std::span<const uint8_t> page(data + size - ps, ps);
+    try {
+      auto ip = bv::storage::decodeIndexPage(page, jet4, 0);
+      auto again = bv::storage::decodeIndexPage(bv::storage::encodeIndexPage(ip, jet4), jet4, 0);
+      if (again.entries != ip.entries) __builtin_trap();  // encoding lost an entry
+    } catch (const bv::JetError&) {
+    }
+  }
+  std::u16string text;
+  for (size_t i = 0; i + 1 < size && text.size() < 300; i += 2)
+    text.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
+  for (bool asc : {true, false}) {
+    std::vector<uint8_t> key;
+    try {
+      bv::storage::appendJet4TextKey(key, text, asc);
+    } catch (const bv::JetError&) {
+    }
+    try {
+      bv::storage::appendJet3TextKey(key, text, asc);
+    } catch (const bv::JetError&) {
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  rawDecoders(data, size);
   {
     std::ofstream out(scratchFile(), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
