@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
+#include <vector>
+
 #include "app/Application.h"
 #include "app/Unit1.h"
 
@@ -151,4 +154,96 @@ TEST(FormScaling, AtAnotherResolutionFontThenLayoutFollowTheTextHeight) {
       EXPECT_EQ(sql.lfHeight, -MulDiv(12, dpi, 72)) << dpi;
     }
   }
+}
+
+namespace {
+
+uint16_t Get16(const std::vector<unsigned char>& b, size_t at) {
+  return static_cast<uint16_t>(b[at] << 8 | b[at + 1]);
+}
+uint32_t Get32(const std::vector<unsigned char>& b, size_t at) {
+  return static_cast<uint32_t>(Get16(b, at)) << 16 | Get16(b, at + 2);
+}
+void Put16(std::vector<unsigned char>& b, size_t at, uint16_t v) {
+  b[at] = static_cast<unsigned char>(v >> 8);
+  b[at + 1] = static_cast<unsigned char>(v);
+}
+
+// A copy of a TrueType font whose family (and full and PostScript) names read `family`:
+// each name string is overwritten in place, so every original name must be at least as long.
+bool RenameFontFamily(std::vector<unsigned char>& font, const std::string& family) {
+  if (font.size() < 12) return false;
+  const uint16_t tables = Get16(font, 4);
+  for (size_t t = 0; t < tables; ++t) {
+    const size_t rec = 12 + 16 * t;
+    if (rec + 16 > font.size()) return false;
+    if (std::string(font.begin() + static_cast<long>(rec), font.begin() + static_cast<long>(rec) + 4) != "name")
+      continue;
+    const size_t name = Get32(font, rec + 8);
+    const uint16_t count = Get16(font, name + 2), strings = Get16(font, name + 4);
+    for (size_t i = 0; i < count; ++i) {
+      const size_t r = name + 6 + 12 * i;
+      const uint16_t platform = Get16(font, r), id = Get16(font, r + 6);
+      const uint16_t length = Get16(font, r + 8), offset = Get16(font, r + 10);
+      if (id != 1 && id != 3 && id != 4 && id != 6 && id != 16) continue;
+      const size_t at = name + strings + offset;
+      const bool wide = platform == 0 || platform == 3;
+      const size_t need = family.size() * (wide ? 2 : 1);
+      if (need > length || at + need > font.size()) return false;
+      for (size_t c = 0; c < family.size(); ++c) {
+        if (wide) {
+          font[at + 2 * c] = 0;
+          font[at + 2 * c + 1] = static_cast<unsigned char>(family[c]);
+        } else {
+          font[at + c] = static_cast<unsigned char>(family[c]);
+        }
+      }
+      Put16(font, r + 8, static_cast<uint16_t>(need));
+    }
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST(FormStatementFont, IsConsolas12WhenThatFamilyIsInstalled) {
+  if (!Application) StartApplication();
+  if (FontFamilyInstalled(L"Consolas")) GTEST_SKIP() << "Consolas is installed here already";
+  // Install a font under the family name "Consolas" for this process: a copy of Wine's
+  // "Wingdings" with its names rewritten (the glyphs do not matter here).
+  wchar_t windows[MAX_PATH];
+  GetWindowsDirectoryW(windows, MAX_PATH);
+  const std::wstring source = std::wstring(windows) + L"\\Fonts\\wingding.ttf";
+  FILE* in = _wfopen(source.c_str(), L"rb");
+  if (!in) GTEST_SKIP() << "no font to stand in for Consolas";
+  std::vector<unsigned char> font;
+  unsigned char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, in)) > 0) font.insert(font.end(), buf, buf + n);
+  fclose(in);
+  ASSERT_TRUE(RenameFontFamily(font, "Consolas"));
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring copy = std::wstring(temp) + L"bv-consolas-standin.ttf";
+  FILE* out = _wfopen(copy.c_str(), L"wb");
+  ASSERT_NE(out, nullptr);
+  fwrite(font.data(), 1, font.size(), out);
+  fclose(out);
+  ASSERT_GT(AddFontResourceExW(copy.c_str(), FR_PRIVATE, nullptr), 0);
+  EXPECT_TRUE(FontFamilyInstalled(L"Consolas"));
+  {
+    TForm1 form;
+    LOGFONTW sql = FontOf(form.txtSQL.Handle());
+    EXPECT_STREQ(sql.lfFaceName, L"Consolas");
+    EXPECT_EQ(sql.lfHeight, -16);
+    // The window font stays Tahoma.
+    EXPECT_STREQ(FontOf(form.txtDatabase.Handle()).lfFaceName, L"Tahoma");
+  }
+  {
+    TForm1 form(120);
+    EXPECT_EQ(FontOf(form.txtSQL.Handle()).lfHeight, -20);
+  }
+  RemoveFontResourceExW(copy.c_str(), FR_PRIVATE, nullptr);
+  DeleteFileW(copy.c_str());
 }
