@@ -61,5 +61,5 @@ echo "seeds: $(ls "$seeds" | wc -l) files; running for ${seconds}s"
 
 cd "$work"
 ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
-  "$work/storage_fuzz" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
+  "$work/storage_fuzz" -seed=1 -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
   -max_len=262144 -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$corpus" "$seeds"

@@ -187,6 +187,21 @@ TEST_P(CheckFaults, RowCount) {
   expectFound("rows but the table holds");
 }
 
+// A value the sort order has no key for is a note, not a problem: the file is not damaged.
+TEST(CheckNotes, ValueWithoutSortKey) {
+  TempCopy copy("jet3/testIndexCodesV1997.mdb");
+  const std::string needle("row19AA\x13" "AA", 10);  // Table1 (name, data); data is indexed
+  auto all = copy.read(0, copy.size());
+  auto it = std::search(all.begin(), all.end(), needle.begin(), needle.end());
+  ASSERT_NE(it, all.end());
+  copy.write(static_cast<uint64_t>(it - all.begin()) + 7, {0x00});  // no sort data for 0x00
+  CheckReport r = checkFile(copy.path());
+  EXPECT_TRUE(r.ok()) << joined(r);
+  ASSERT_EQ(r.notes.size(), 1u);
+  EXPECT_NE(r.notes[0].find("'DataIndex': the entries of 1 rows were not compared"), std::string::npos)
+      << r.notes[0];
+}
+
 TEST(CheckAutoNumber, CounterBelowValuesInUse) {
   // The first table with an AutoNumber in use gets a recorded counter of 0.
   for (const char* dir : {"jet3", "jet4"}) {
