@@ -52,6 +52,32 @@ void IndexWalker::descend(uint32_t pageNo, const std::vector<uint8_t>* fromKey) 
   }
 }
 
+std::vector<uint32_t> leafPathFor(const Database& db, const TableDef& table,
+                                  const RealIndexDef& index, const IndexEntry& entry) {
+  std::vector<uint32_t> path;
+  uint32_t pageNo = index.rootPage;
+  while (true) {
+    if (path.size() > kMaxDepth) damaged(pageNo, "the tree is deeper than any index can be");
+    if (pageNo < 3 || pageNo >= db.pageCount()) damaged(pageNo, "the page lies outside the file");
+    if (std::find(path.begin(), path.end(), pageNo) != path.end())
+      damaged(pageNo, "the index pages form a loop");
+    path.push_back(pageNo);
+    PageRef p = db.page(pageNo);
+    IndexPage ip = decodeIndexPage(std::span<const uint8_t>(p.data(), p.size()), db.isJet4(), pageNo);
+    if (ip.tdefPage != table.tdefPage) damaged(pageNo, "the page belongs to another table");
+    if (ip.leaf()) return path;
+    // The first child whose bounding entry is not below the entry; past them, the tail.
+    auto it = std::find_if(ip.entries.begin(), ip.entries.end(),
+                           [&](const IndexEntry& e) { return compareEntries(e, entry) >= 0; });
+    uint32_t child = it != ip.entries.end() ? it->child
+                     : ip.tail                 ? ip.tail
+                     : ip.entries.empty()      ? 0
+                                               : ip.entries.back().child;
+    if (child == 0) damaged(pageNo, "an intermediate page has no children");
+    pageNo = child;
+  }
+}
+
 void IndexWalker::load(uint32_t pageNo) {
   if (pageNo < 3 || pageNo >= db_.pageCount()) damaged(pageNo, "the page lies outside the file");
   if (!seen_.insert(pageNo).second) damaged(pageNo, "the index pages form a loop");

@@ -33,4 +33,10 @@ class IndexWalker {
   std::unordered_set<uint32_t> seen_;
 };
 
+// The pages from the root down to the leaf where `entry` (key, then data page and row)
+// belongs: the leaf that holds it, or where inserting it keeps the order. What a writer
+// changes when it adds or removes that entry. Throws JetError 3049 on a damaged tree.
+std::vector<uint32_t> leafPathFor(const Database& db, const TableDef& table,
+                                  const RealIndexDef& index, const IndexEntry& entry);
+
 }  // namespace bv::storage

@@ -351,3 +351,24 @@ TEST(IndexWalk, SeekFindsFirstEntryAtOrAboveKey) {
     EXPECT_GT(seeks, 50) << rel;
   }
 }
+
+// The leaf path of every entry of a multi-level index ends on the leaf that holds it.
+TEST(IndexWalk, LeafPathEndsOnTheEntrysLeaf) {
+  auto db = Database::open(bv::testutil::fixture("generated/big_jet4.mdb").string());
+  auto def = db->table(u"Orders");
+  for (const auto& ri : def->realIndexes) {
+    IndexWalker w(*db, *def, ri);
+    size_t n = 0, multiLevel = 0;
+    for (IndexEntry e; w.next(e); ++n) {
+      if (n % 1000) continue;
+      std::vector<uint32_t> path = leafPathFor(*db, *def, ri, e);
+      ASSERT_FALSE(path.empty());
+      EXPECT_EQ(path.front(), ri.rootPage);
+      multiLevel += path.size() > 2;
+      PageRef leaf = db->page(path.back());
+      IndexPage ip = decodeIndexPage(std::span<const uint8_t>(leaf.data(), leaf.size()), true, path.back());
+      EXPECT_NE(std::find(ip.entries.begin(), ip.entries.end(), e), ip.entries.end()) << "entry " << n;
+    }
+    EXPECT_GT(multiLevel, 0u);
+  }
+}
