@@ -4,20 +4,63 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace bv::storage {
 
+// The export's output buffer. Unlike std::string it does not zero-fill space that is
+// reserved for a field and then only partly used.
+class CsvSink {
+ public:
+  char* reserve(size_t n) {
+    if (len_ + n > cap_) grow(len_ + n);
+    return buf_.get() + len_;
+  }
+  void commit(const char* end) { len_ = static_cast<size_t>(end - buf_.get()); }
+  void push_back(char c) {
+    *reserve(1) = c;
+    ++len_;
+  }
+  void append(const char* p, size_t n) {
+    std::memcpy(reserve(n), p, n);
+    len_ += n;
+  }
+  CsvSink& operator+=(const std::string& s) {
+    append(s.data(), s.size());
+    return *this;
+  }
+  CsvSink& operator+=(const char* s) {
+    append(s, std::strlen(s));
+    return *this;
+  }
+  const char* data() const { return buf_.get(); }
+  size_t size() const { return len_; }
+  void clear() { len_ = 0; }
+
+ private:
+  void grow(size_t need) {
+    size_t cap = cap_ ? cap_ : 256;
+    while (cap < need) cap *= 2;
+    std::unique_ptr<char[]> b(new char[cap]);
+    if (len_) std::memcpy(b.get(), buf_.get(), len_);
+    buf_ = std::move(b);
+    cap_ = cap;
+  }
+  std::unique_ptr<char[]> buf_;
+  size_t len_ = 0, cap_ = 0;
+};
+
 namespace {
 
-void appendInt(int64_t v, std::string& out) {
+void appendInt(int64_t v, CsvSink& out) {
   char buf[24];
   auto r = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, r.ptr);
+  out.append(buf, static_cast<size_t>(r.ptr - buf));
 }
 
 template <class F>
-void appendFloat(F v, std::string& out) {
+void appendFloat(F v, CsvSink& out) {
   if (std::isnan(v)) {
     out += "NaN";
     return;
@@ -28,10 +71,10 @@ void appendFloat(F v, std::string& out) {
   }
   char buf[64];
   auto r = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, r.ptr);
+  out.append(buf, static_cast<size_t>(r.ptr - buf));
 }
 
-void appendPadded(unsigned v, int width, std::string& out) {
+void appendPadded(unsigned v, int width, CsvSink& out) {
   char buf[12];
   int n = 0;
   do {
@@ -56,72 +99,69 @@ void civilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
   if (m <= 2) ++y;
 }
 
-void appendHex(const uint8_t* p, size_t n, std::string& out) {
+void appendHex(const uint8_t* p, size_t n, CsvSink& out) {
   static const char digits[] = "0123456789abcdef";
-  const size_t at = out.size();
-  out.resize(at + 2 * n);
-  char* o = out.data() + at;
+  char* o = out.reserve(2 * n);
   for (size_t i = 0; i < n; ++i) {
     o[2 * i] = digits[p[i] >> 4];
     o[2 * i + 1] = digits[p[i] & 15];
   }
+  out.commit(o + 2 * n);
 }
 
-// Writes UTF-16LE units [p, e) as UTF-8 with quotes doubled; `o` must have room for
-// 3 bytes per unit. Returns the new end.
-char* writeUtf16Le(const uint8_t* p, const uint8_t* e, char* o) {
-  auto unit = [](const uint8_t* q) { return static_cast<uint32_t>(q[0] | (q[1] << 8)); };
-  while (e - p >= 2) {
-    if constexpr (std::endian::native == std::endian::little) {
-      // Runs of plain ASCII (no quote) go four units at a time.
-      while (e - p >= 8) {
-        uint64_t x;
-        std::memcpy(&x, p, 8);
-        const uint64_t q = x ^ 0x0022002200220022ull;  // a zero lane marks a quote
-        const bool hasQuote = ((q - 0x0001000100010001ull) & ~q & 0x8000800080008000ull) != 0;
-        if ((x & 0xFF80FF80FF80FF80ull) != 0 || hasQuote) break;
-        o[0] = static_cast<char>(p[0]);
-        o[1] = static_cast<char>(p[2]);
-        o[2] = static_cast<char>(p[4]);
-        o[3] = static_cast<char>(p[6]);
-        o += 4;
-        p += 8;
-      }
-      if (e - p < 2) break;
-    }
-    uint32_t c = unit(p);
-    p += 2;
+// Writes one character outside the surrogate range as UTF-8, a quote doubled. May store
+// one byte past the character's end.
+inline char* putBmp(uint32_t c, char* o) {
+  if constexpr (std::endian::native == std::endian::little) {
+    // Choose the 1-3 byte form without branching (in mixed scripts the class of the next
+    // character is unpredictable) and store 4 bytes at once.
+    const uint32_t two = (0xC0 | (c >> 6)) | ((0x80 | (c & 0x3F)) << 8);
+    const uint32_t three = (0xE0 | (c >> 12)) | ((0x80 | ((c >> 6) & 0x3F)) << 8) | ((0x80 | (c & 0x3F)) << 16);
+    const bool quote = c == '"';
+    const uint32_t w = c < 0x80 ? (quote ? 0x2222u : c) : (c < 0x800 ? two : three);
+    std::memcpy(o, &w, 4);
+    return o + (c < 0x80 ? 1u + quote : (c < 0x800 ? 2u : 3u));
+  } else {
     if (c < 0x80) {
       if (c == '"') *o++ = '"';
       *o++ = static_cast<char>(c);
-      continue;
-    }
-    if (c < 0x800) {
+    } else if (c < 0x800) {
       *o++ = static_cast<char>(0xC0 | (c >> 6));
       *o++ = static_cast<char>(0x80 | (c & 0x3F));
-      continue;
+    } else {
+      *o++ = static_cast<char>(0xE0 | (c >> 12));
+      *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *o++ = static_cast<char>(0x80 | (c & 0x3F));
     }
-    if (c >= 0xD800 && c <= 0xDBFF && e - p >= 2 && unit(p) >= 0xDC00 && unit(p) <= 0xDFFF) {
+    return o;
+  }
+}
+
+// Writes UTF-16LE units [p, e) as UTF-8 with quotes doubled; `o` must have room for
+// 3 bytes per unit and 1 more (putBmp's wide store). Returns the new end.
+char* writeUtf16Le(const uint8_t* p, const uint8_t* e, char* o) {
+  auto unit = [](const uint8_t* q) { return static_cast<uint32_t>(q[0] | (q[1] << 8)); };
+  while (e - p >= 2) {
+    uint32_t c = unit(p);
+    p += 2;
+    if ((c & 0xF800) != 0xD800) {
+      o = putBmp(c, o);
+    } else if (c <= 0xDBFF && e - p >= 2 && (unit(p) & 0xFC00) == 0xDC00) {
       c = 0x10000 + ((c - 0xD800) << 10) + (unit(p) - 0xDC00);
       p += 2;
       *o++ = static_cast<char>(0xF0 | (c >> 18));
       *o++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
       *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
       *o++ = static_cast<char>(0x80 | (c & 0x3F));
-      continue;
+    } else {
+      o = putBmp(0xFFFD, o);  // an unpaired surrogate
     }
-    if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;  // unpaired surrogate
-    *o++ = static_cast<char>(0xE0 | (c >> 12));
-    *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *o++ = static_cast<char>(0x80 | (c & 0x3F));
   }
   return o;
 }
 
-void appendQuotedText(const std::u16string& s, std::string& out) {
-  const size_t at = out.size();
-  out.resize(at + 3 * s.size() + 2);
-  char* o = out.data() + at;
+void appendQuotedText(const std::u16string& s, CsvSink& out) {
+  char* o = out.reserve(3 * s.size() + 3);
   *o++ = '"';
   if constexpr (std::endian::native == std::endian::little) {
     const auto* b = reinterpret_cast<const uint8_t*>(s.data());
@@ -135,11 +175,11 @@ void appendQuotedText(const std::u16string& s, std::string& out) {
     o = writeUtf16Le(le.data(), le.data() + le.size(), o);
   }
   *o++ = '"';
-  out.resize(static_cast<size_t>(o - out.data()));
+  out.commit(o);
 }
 
 // A column name in the header line: quoted only when it holds a separator or quote.
-void appendName(const std::u16string& name, std::string& out) {
+void appendName(const std::u16string& name, CsvSink& out) {
   bool quote = false;
   for (char16_t c : name)
     if (c == ',' || c == '"' || c == '\n' || c == '\r') quote = true;
@@ -152,7 +192,7 @@ void appendName(const std::u16string& name, std::string& out) {
 
 }  // namespace
 
-void appendDateTime(double days, std::string& out) {
+void appendDateTime(double days, CsvSink& out) {
   if (!(days > -657435.0 && days < 2958466.0)) {  // outside 0100-01-01 .. 9999-12-31
     appendFloat(days, out);
     return;
@@ -180,7 +220,7 @@ void appendDateTime(double days, std::string& out) {
   out.append(buf, sizeof buf);
 }
 
-void appendDecimal(const Decimal& d, std::string& out) {
+void appendDecimal(const Decimal& d, CsvSink& out) {
   // Magnitude as four 32-bit words, most significant first; repeated division by 10.
   uint32_t w[4] = {static_cast<uint32_t>(d.hi >> 32), static_cast<uint32_t>(d.hi),
                    static_cast<uint32_t>(d.lo >> 32), static_cast<uint32_t>(d.lo)};
@@ -209,7 +249,7 @@ void appendDecimal(const Decimal& d, std::string& out) {
   }
 }
 
-void appendGuid(const Guid& g, std::string& out) {
+void appendGuid(const Guid& g, CsvSink& out) {
   static const char digits[] = "0123456789ABCDEF";
   // Display order: u32 LE, u16 LE, u16 LE, then 8 bytes as stored.
   static const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
@@ -223,10 +263,8 @@ void appendGuid(const Guid& g, std::string& out) {
   out.push_back('}');
 }
 
-void appendJet4CsvText(const uint8_t* p, size_t n, std::string& out) {
-  const size_t at = out.size();
-  out.resize(at + 2 * n + 2);  // compressed bytes become at most 2, UTF-16 pairs at most 3
-  char* o = out.data() + at;
+void appendJet4CsvText(const uint8_t* p, size_t n, CsvSink& out) {
+  char* o = out.reserve(2 * n + 3);  // compressed bytes become at most 2, UTF-16 pairs at most 3
   *o++ = '"';
   if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
     bool compressed = true;
@@ -234,15 +272,10 @@ void appendJet4CsvText(const uint8_t* p, size_t n, std::string& out) {
     while (i < n) {
       if (compressed) {
         const uint8_t b = p[i++];
-        if (b == 0) {
+        if (b == 0)
           compressed = false;  // a zero byte switches to two-byte mode
-        } else if (b < 0x80) {
-          if (b == '"') *o++ = '"';
-          *o++ = static_cast<char>(b);
-        } else {
-          *o++ = static_cast<char>(0xC0 | (b >> 6));
-          *o++ = static_cast<char>(0x80 | (b & 0x3F));
-        }
+        else
+          o = putBmp(b, o);
         continue;
       }
       size_t j = i;
@@ -259,10 +292,10 @@ void appendJet4CsvText(const uint8_t* p, size_t n, std::string& out) {
     o = writeUtf16Le(p, p + (n & ~size_t{1}), o);
   }
   *o++ = '"';
-  out.resize(static_cast<size_t>(o - out.data()));
+  out.commit(o);
 }
 
-void appendCsvValue(const Value& v, std::string& out) {
+void appendCsvValue(const Value& v, CsvSink& out) {
   switch (v.kind()) {
     case Kind::Null: break;
     case Kind::Bool: out.push_back(v.as<bool>() ? '1' : '0'); break;
@@ -275,7 +308,7 @@ void appendCsvValue(const Value& v, std::string& out) {
       if (s < 0) out.push_back('-');
       char buf[24];
       auto r = std::to_chars(buf, buf + sizeof buf, mag / 10000);
-      out.append(buf, r.ptr);
+      out.append(buf, static_cast<size_t>(r.ptr - buf));
       out.push_back('.');
       appendPadded(static_cast<unsigned>(mag % 10000), 4, out);
       break;
@@ -295,9 +328,35 @@ void appendCsvValue(const Value& v, std::string& out) {
   }
 }
 
+// The std::string forms of the public appenders.
+namespace {
+template <class F>
+void viaSink(std::string& out, F f) {
+  CsvSink sink;
+  f(sink);
+  out.append(sink.data(), sink.size());
+}
+}  // namespace
+
+void appendCsvValue(const Value& v, std::string& out) {
+  viaSink(out, [&](CsvSink& s) { appendCsvValue(v, s); });
+}
+void appendDateTime(double days, std::string& out) {
+  viaSink(out, [&](CsvSink& s) { appendDateTime(days, s); });
+}
+void appendDecimal(const Decimal& d, std::string& out) {
+  viaSink(out, [&](CsvSink& s) { appendDecimal(d, s); });
+}
+void appendGuid(const Guid& g, std::string& out) {
+  viaSink(out, [&](CsvSink& s) { appendGuid(g, s); });
+}
+void appendJet4CsvText(const uint8_t* p, size_t n, std::string& out) {
+  viaSink(out, [&](CsvSink& s) { appendJet4CsvText(p, n, s); });
+}
+
 bool exportCsv(const Database& db, const TableDef& table,
                const std::function<bool(const char*, size_t)>& write, uint64_t* rows) {
-  std::string buf;
+  CsvSink buf;
   buf.reserve(1 << 20);
   for (size_t i = 0; i < table.columns.size(); ++i) {
     if (i) buf.push_back(',');
@@ -328,7 +387,7 @@ bool exportCsv(const Database& db, const TableDef& table,
       buf.clear();
     }
   }
-  if (!buf.empty() && !write(buf.data(), buf.size())) return false;
+  if (buf.size() && !write(buf.data(), buf.size())) return false;
   if (rows) *rows = count;
   return true;
 }

@@ -14,6 +14,13 @@
 
 namespace bv::storage {
 
+class CsvSink;  // the export's internal output buffer; the same appenders exist for it
+void appendCsvValue(const Value& v, CsvSink& out);
+void appendDateTime(double days, CsvSink& out);
+void appendDecimal(const Decimal& d, CsvSink& out);
+void appendGuid(const Guid& g, CsvSink& out);
+void appendJet4CsvText(const uint8_t* p, size_t n, CsvSink& out);
+
 // Appends one value, CSV-escaped, to `out`.
 void appendCsvValue(const Value& v, std::string& out);
 // Appends stored Jet 4 text (UCS-2, or compressed after FF FE) as a quoted CSV field,
