@@ -18,6 +18,10 @@ constexpr char16_t kCp1252High[32] = {
 std::u16string decodeCodePage(const uint8_t* p, size_t n, uint16_t codePage) {
   std::u16string out;
   out.resize(n);
+  if (const char16_t* high = codePageHighHalf(codePage)) {
+    for (size_t i = 0; i < n; ++i) out[i] = p[i] < 0x80 ? static_cast<char16_t>(p[i]) : high[p[i] - 0x80];
+    return out;
+  }
   const bool w1252 = codePage == 1252 || codePage == 0;
   for (size_t i = 0; i < n; ++i) {
     uint8_t b = p[i];

@@ -126,6 +126,15 @@ TEST(TextDecoding, CodePage1252) {
   EXPECT_EQ(decodeCodePage(bytes, sizeof bytes, 1252), u"A€\u0081\u008DŸéÿ");
 }
 
+TEST(TextDecoding, OtherSingleByteCodePages) {
+  const uint8_t russian[] = {0xCF, 0xF0, 0xE8, 0xE2, 0xE5, 0xF2, '!'};
+  EXPECT_EQ(decodeCodePage(russian, sizeof russian, 1251), u"Привет!");
+  const uint8_t polish[] = {0xA3, 0xF3, 0x64, 0x9F};
+  EXPECT_EQ(decodeCodePage(polish, sizeof polish, 1250), u"Łódź");
+  const uint8_t greek[] = {0xC1, 0xE8, 0xDE, 0xED, 0xE1};
+  EXPECT_EQ(decodeCodePage(greek, sizeof greek, 1253), u"Αθήνα");
+}
+
 TEST(TextDecoding, Utf8RoundTripAndInvalidInput) {
   const std::u16string s = u"aé東\U0001F600";
   EXPECT_EQ(fromUtf8(toUtf8(s)), s);
