@@ -361,8 +361,13 @@ Value applyUnary(UnaryOp op, const Value& v) {
 
 bool isTrue(const Value& v) { return !v.isNull() && truth(v); }
 
+// Jet accepts the bounds in either order, and any Null operand makes the result Null.
 Value between(const Value& v, const Value& lo, const Value& hi) {
-  return logical(BinaryOp::And, comparison(BinaryOp::Ge, v, lo), comparison(BinaryOp::Le, v, hi));
+  if (v.isNull() || lo.isNull() || hi.isNull()) return Value();
+  bool swapped = compareValues(lo, hi) > 0;
+  const Value& low = swapped ? hi : lo;
+  const Value& high = swapped ? lo : hi;
+  return Value(compareValues(v, low) >= 0 && compareValues(v, high) <= 0);
 }
 
 Value inList(const Value& v, std::span<const Value> list) {

@@ -50,7 +50,8 @@ Value applyUnary(UnaryOp op, const Value& v);
 // WHERE/HAVING/ON acceptance: true only for a non-Null value that is not zero/False.
 bool isTrue(const Value& v);
 
-// `v Between lo And hi` (lo <= v <= hi, Null-propagating) and `v In (list)`:
+// `v Between lo And hi`: Null if any operand is Null, otherwise whether v lies between
+// the two bounds, which may come in either order (Jet SQL's reading); `v In (list)`:
 // True if some item equals v, Null if none does but v or an item is Null, else False.
 Value between(const Value& v, const Value& lo, const Value& hi);
 Value inList(const Value& v, std::span<const Value> list);

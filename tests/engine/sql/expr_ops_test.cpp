@@ -300,7 +300,9 @@ TEST(ExprPredicates, InAndBetween) {
   EXPECT_EQ(between(L(10), L(1), L(10)), Bo(true));
   EXPECT_EQ(between(L(11), L(1), L(10)), Bo(false));
   EXPECT_EQ(between(N(), L(1), L(2)), N());
-  EXPECT_EQ(between(L(0), L(1), N()), Bo(false));  // 0 >= 1 is already False
+  EXPECT_EQ(between(L(0), L(1), N()), N());  // any Null operand gives Null
+  EXPECT_EQ(between(L(5), L(10), L(1)), Bo(true));  // bounds in either order
+  EXPECT_EQ(between(L(11), L(10), L(1)), Bo(false));
   EXPECT_EQ(between(T(u"b"), T(u"A"), T(u"C")), Bo(true));
 }
 
