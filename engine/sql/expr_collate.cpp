@@ -6,6 +6,8 @@
 // trailing spaces; when two keys are equal, the trailing spaces and then the rest of a
 // longer text decide, so that only texts differing in case alone compare equal.
 #include <algorithm>
+#include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -124,21 +126,55 @@ int compareAscii(const AsciiWeights& w, std::u16string_view a, std::u16string_vi
   return afterEqualKeys(a, b);
 }
 
+// Keys of recently compared texts. A join or a sort compares the same texts over and
+// over, and building a key is the costly part; texts past kCachedChars are not kept.
+class KeyCache {
+ public:
+  // The key of `s`, or nullptr when the sort order has no key for one of its characters.
+  // `avoid` is a key the caller still holds, which must not be overwritten.
+  const std::vector<uint8_t>* keyOf(std::u16string_view s, const std::vector<uint8_t>* avoid) {
+    Entry* e = nullptr;
+    if (s.size() <= kCachedChars) {
+      e = &slots_[std::hash<std::u16string_view>()(s) % kSlots];
+      if (e->filled && e->text == s) return e->encodable ? &e->key : nullptr;
+      if (&e->key == avoid) e = nullptr;
+    }
+    if (!e) e = &scratch_[&scratch_[0].key == avoid ? 1 : 0];
+    e->text.assign(s);
+    e->key.clear();
+    e->filled = true;
+    try {
+      storage::appendJet4TextKey(e->key, s, true);
+      e->encodable = true;
+    } catch (const JetError&) {
+      e->encodable = false;
+    }
+    return e->encodable ? &e->key : nullptr;
+  }
+
+ private:
+  static constexpr size_t kSlots = 4096;
+  static constexpr size_t kCachedChars = 64;
+  struct Entry {
+    std::u16string text;
+    std::vector<uint8_t> key;
+    bool filled = false;
+    bool encodable = false;
+  };
+  std::vector<Entry> slots_ = std::vector<Entry>(kSlots);
+  Entry scratch_[2];
+};
+
 }  // namespace
 
 int compareText(std::u16string_view a, std::u16string_view b) {
   static const AsciiWeights ascii;
   if (ascii.usable && plainAscii(a) && plainAscii(b)) return compareAscii(ascii, a, b);
-  thread_local std::vector<uint8_t> ka, kb;
-  ka.clear();
-  kb.clear();
-  try {
-    storage::appendJet4TextKey(ka, a, true);
-    storage::appendJet4TextKey(kb, b, true);
-  } catch (const JetError&) {
-    return compareFolded(a, b);
-  }
-  if (ka != kb) return ka < kb ? -1 : 1;
+  thread_local KeyCache cache;
+  const std::vector<uint8_t>* ka = cache.keyOf(a, nullptr);
+  const std::vector<uint8_t>* kb = ka ? cache.keyOf(b, ka) : nullptr;
+  if (!ka || !kb) return compareFolded(a, b);
+  if (*ka != *kb) return *ka < *kb ? -1 : 1;
   return afterEqualKeys(a, b);
 }
 
