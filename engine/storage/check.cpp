@@ -60,7 +60,12 @@ class Checker {
     std::set<uint32_t> done;
     for (const CatalogEntry& e : db_.catalog()) {
       if (e.kind != ObjectKind::UserTable && e.kind != ObjectKind::SystemTable) continue;
-      if (!done.insert(e.tdefPage()).second) continue;
+      if (!done.insert(e.tdefPage()).second) {
+        ctx_ = "table '" + toUtf8(e.name) + "': ";
+        problem("definition", "its definition page " + std::to_string(e.tdefPage()) +
+                                  " also belongs to another table");
+        continue;
+      }
       checkTable(e);
     }
     flushCounts();
@@ -119,6 +124,14 @@ class Checker {
     }
   }
 
+  // Table definition and index pages belong to exactly one structure.
+  void claim(uint32_t page, const std::string& what) {
+    const std::string owner = ctx_.substr(0, ctx_.size() - 2) + " (" + what + ")";
+    auto [it, fresh] = claimed_.emplace(page, owner);
+    if (!fresh && it->second != owner)
+      problem("shared page", "page " + std::to_string(page) + " also belongs to " + it->second);
+  }
+
   void mustBeInUse(uint32_t page, const std::string& what) {
     if (page < pageCount_ && free_[page])
       problem("global map", what + " page " + std::to_string(page) +
@@ -136,8 +149,11 @@ class Checker {
       return;
     }
     ++r_.tables;
-    for (uint32_t p : def->tdefPages) mustBeInUse(p, "table definition");
-    checkDataPages(*def, e.kind == ObjectKind::UserTable);
+    for (uint32_t p : def->tdefPages) {
+      mustBeInUse(p, "table definition");
+      claim(p, "definition");
+    }
+    checkDataPages(*def);
     checkLongValueMaps(*def);
 
     std::vector<ExpectedIndex> expected(def->realIndexes.size());
@@ -168,7 +184,7 @@ class Checker {
     return names.empty() ? "#" + std::to_string(real) : names;
   }
 
-  void checkDataPages(const TableDef& def, bool user) {
+  void checkDataPages(const TableDef& def) {
     std::vector<uint32_t> owned = mapPages(def.ownedMap, "the owned-pages map");
     std::vector<uint32_t> freeMap = mapPages(def.freeMap, "the free-space map");
     std::set<uint32_t> ownedSet(owned.begin(), owned.end());
@@ -192,7 +208,6 @@ class Checker {
       if (!ownedSet.count(p))
         problem("free map", "the free-space map lists page " + std::to_string(p) +
                                 ", which the table does not own");
-    (void)user;
   }
 
   void checkFreeSpaceField(uint32_t pageNo) {
@@ -356,6 +371,7 @@ class Checker {
     }
     ++r_.indexPages;
     mustBeInUse(pageNo, "index");
+    claim(pageNo, "tree");
     if (ip.tdefPage != def.tdefPage)
       problem("tree", where + " names table definition " + std::to_string(ip.tdefPage));
     if (ip.freeSpace != db_.pageSize() - ip.usedEnd)
@@ -469,6 +485,7 @@ class Checker {
   std::vector<bool> free_;
   std::string ctx_;
   std::map<std::string, size_t> listed_;
+  std::unordered_map<uint32_t, std::string> claimed_;
 };
 
 }  // namespace

@@ -187,6 +187,25 @@ TEST_P(CheckFaults, RowCount) {
   expectFound("rows but the table holds");
 }
 
+// Two tables' indexes sharing one tree page.
+TEST(CheckTree, PageSharedByTwoIndexes) {
+  TempCopy copy("jet3/indexTestV1997.mdb");
+  auto db = Database::open(copy.path());
+  auto t1 = db->table(u"Table1"), t2 = db->table(u"Table2");
+  const uint32_t ps = db->pageSize(), root1 = t1->realIndexes.at(0).rootPage,
+                 root2 = t2->realIndexes.at(0).rootPage, tdef2 = t2->tdefPage;
+  db.reset();
+  auto tdef = copy.read(uint64_t(tdef2) * ps, ps);
+  const std::vector<uint8_t> old = {uint8_t(root2), uint8_t(root2 >> 8), uint8_t(root2 >> 16), 0};
+  auto it = std::search(tdef.begin() + 43, tdef.end(), old.begin(), old.end());
+  ASSERT_NE(it, tdef.end());
+  copy.write(uint64_t(tdef2) * ps + uint64_t(it - tdef.begin()),
+             {uint8_t(root1), uint8_t(root1 >> 8), uint8_t(root1 >> 16), 0});
+  CheckReport r = checkFile(copy.path());
+  EXPECT_TRUE(mentions(r, "table 'Table2': index ")) << joined(r);
+  EXPECT_TRUE(mentions(r, "page " + std::to_string(root1) + " also belongs to table 'Table1'")) << joined(r);
+}
+
 // A value the sort order has no key for is a note, not a problem: the file is not damaged.
 TEST(CheckNotes, ValueWithoutSortKey) {
   TempCopy copy("jet3/testIndexCodesV1997.mdb");
