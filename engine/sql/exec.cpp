@@ -7,8 +7,10 @@
 #include <set>
 #include <unordered_map>
 
+#include "engine/sql/conv_value.h"
 #include "engine/sql/lexer.h"
 #include "engine/sql/value_ops.h"
+#include "engine/storage/text_key.h"
 #include "engine/storage/error.h"
 
 namespace bv::sql {
@@ -90,7 +92,54 @@ void appendExact(const Value& v, std::string& out) {
       v.storage());
 }
 
-// Finds rows equal under compareForSort, remembering exact byte forms already seen.
+// Bytes that are equal for values that compare equal (numbers of any type by value, text
+// by its sort key, which ignores case): a bucket for hashing. Values in one bucket may
+// still differ (text beyond the key's 255 characters), so a bucket is only a candidate.
+void appendBucket(const Value& v, std::string& out) {
+  switch (v.kind()) {
+    case Kind::Null:
+      out.push_back('0');
+      return;
+    case Kind::Text: {
+      out.push_back('T');
+      const auto& t = v.as<std::u16string>();
+      std::vector<uint8_t> key;
+      try {
+        storage::appendJet4TextKey(key, t, true);
+      } catch (const JetError&) {
+        // No sort data for some character: case-folded code units serve instead.
+        key.clear();
+        for (char16_t c : t) {
+          char16_t f = (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
+          key.push_back(uint8_t(f >> 8));
+          key.push_back(uint8_t(f));
+        }
+      }
+      out.append(reinterpret_cast<const char*>(key.data()), key.size());
+      out.push_back('\0');
+      return;
+    }
+    case Kind::Binary:
+    case Kind::Guid:
+      appendExact(v, out);
+      return;
+    default: {
+      out.push_back('N');
+      double d = toDouble(v);
+      if (d == 0) d = 0;  // -0 and 0 are one value
+      out.append(reinterpret_cast<const char*>(&d), sizeof d);
+      return;
+    }
+  }
+}
+
+bool rowsEqual(const std::vector<Value>& a, const std::vector<Value>& b) {
+  for (size_t i = 0; i < a.size(); ++i)
+    if (compareForSort(a[i], b[i]) != 0) return false;
+  return true;
+}
+
+// Numbers rows that are equal under compareForSort (GROUP BY, DISTINCT).
 class RowIndex {
  public:
   // The number of the group `key` belongs to, and whether it is new.
@@ -99,18 +148,44 @@ class RowIndex {
     for (const auto& v : key) appendExact(v, exact_);
     auto hit = fast_.find(exact_);
     if (hit != fast_.end()) return {hit->second, false};
-    auto [it, fresh] = ordered_.try_emplace(key, ordered_.size());
-    fast_.emplace(exact_, it->second);
-    return {it->second, fresh};
+    bucket_.clear();
+    for (const auto& v : key) appendBucket(v, bucket_);
+    auto& candidates = buckets_[bucket_];
+    size_t number = rows_.size();
+    bool fresh = true;
+    for (size_t c : candidates) {
+      if (rowsEqual(rows_[c], key)) {
+        number = c;
+        fresh = false;
+        break;
+      }
+    }
+    if (fresh) {
+      rows_.push_back(key);
+      candidates.push_back(number);
+    }
+    fast_.emplace(exact_, number);
+    return {number, fresh};
   }
 
  private:
-  std::string exact_;
+  std::string exact_, bucket_;
   std::unordered_map<std::string, size_t> fast_;
-  std::map<std::vector<Value>, size_t, RowsLess> ordered_;
+  std::unordered_map<std::string, std::vector<size_t>> buckets_;
+  std::vector<std::vector<Value>> rows_;
 };
 
 uint64_t rowKey(RowId id) { return (uint64_t(id.page) << 8) | id.row; }
+
+// The rows of one source read into memory (only the fields the statement uses).
+struct Materialized {
+  size_t width = 0;
+  std::vector<Value> values;  // row-major
+  std::vector<RowId> ids;
+  size_t count() const { return ids.size(); }
+};
+
+using Mats = std::vector<std::shared_ptr<const Materialized>>;
 
 // One table of a FROM clause as a query sees it.
 struct Source {
@@ -119,6 +194,8 @@ struct Source {
   const Select* derived = nullptr;
   std::vector<SourceColumn> columns;
   std::vector<bool> needed;  // columns some expression reads
+  // A correlated subquery reads its tables once per outer row: they are kept in memory.
+  std::shared_ptr<const Materialized> kept;
 };
 
 struct OutputCol {
@@ -170,11 +247,6 @@ Value widenForSum(const Value& v) {
     case Kind::Integer: return Value(int32_t(v.as<int16_t>()));
     default: return v;
   }
-}
-
-double toDouble(const Value& v) {
-  Value d = callFunction(u"CDbl", std::span<const Value>(&v, 1));
-  return d.as<double>();
 }
 
 class Executor {
@@ -692,13 +764,6 @@ class Executor {
   }
 
   // Row production --------------------------------------------------------------------
-  struct Materialized {
-    size_t width = 0;
-    std::vector<Value> values;  // row-major
-    std::vector<RowId> ids;
-    size_t count() const { return ids.size(); }
-  };
-
   std::shared_ptr<const TableSource> openSource(Source& s) {
     if (!s.table) {
       Plan& sub = *planOf_.at(s.derived);
@@ -710,30 +775,60 @@ class Executor {
     return s.table;
   }
 
-  Materialized materialize(Source& s) {
-    Materialized m;
+  // Reads source `index` into memory, keeping only the rows that pass `filters` (WHERE
+  // conditions on this source alone).
+  std::shared_ptr<const Materialized> materialize(Plan& p, size_t index,
+                                                  const std::vector<const Expr*>& filters,
+                                                  const Frame* parent) {
+    Source& s = p.sources[index];
+    if (s.kept) return s.kept;
+    auto made = std::make_shared<Materialized>();
+    Materialized& m = *made;
     m.width = s.columns.size();
+    Frame fr;
+    fr.parent = parent;
+    fr.rows.assign(p.sources.size(), nullptr);
+    fr.ids.assign(p.sources.size(), RowId{});
     auto cur = openSource(s)->scan();
     while (cur->next()) {
       size_t base = m.values.size();
       m.values.resize(base + m.width);
       for (size_t c = 0; c < m.width; ++c)
         if (s.needed[c]) m.values[base + c] = cur->value(c);
+      fr.rows[index] = m.values.data() + base;
+      fr.ids[index] = cur->rowId();
+      bool keep = true;
+      for (const Expr* f : filters)
+        if (!(keep = accepts(f, fr))) break;
+      if (!keep) {
+        m.values.resize(base);
+        continue;
+      }
       m.ids.push_back(cur->rowId());
     }
-    return m;
+    return made;
+  }
+
+  // Sources whose rows an outer join may replace by Nulls.
+  void markNullable(const TableRef& r, bool nullable, const Plan& p, std::vector<char>& out) {
+    if (r.kind != TableRef::Kind::Join) {
+      out[p.leaf.at(&r)] = nullable;
+      return;
+    }
+    markNullable(*r.left, nullable || r.join == JoinKind::Right, p, out);
+    markNullable(*r.right, nullable || r.join == JoinKind::Left, p, out);
   }
 
   using Tuples = std::vector<int32_t>;  // row-major, one entry per source (-1: no row)
 
-  void setRows(Frame& fr, const int32_t* t, const std::vector<Materialized>& mats,
+  void setRows(Frame& fr, const int32_t* t, const Mats& mats,
                const std::vector<int>& which) {
     for (int s : which) {
       if (t[s] < 0) {
         fr.rows[s] = nullptr;
       } else {
-        fr.rows[s] = mats[s].values.data() + size_t(t[s]) * mats[s].width;
-        fr.ids[s] = mats[s].ids[t[s]];
+        fr.rows[s] = mats[s]->values.data() + size_t(t[s]) * mats[s]->width;
+        fr.ids[s] = mats[s]->ids[t[s]];
       }
     }
   }
@@ -747,47 +842,85 @@ class Executor {
     }
   }
 
-  // An equality of a left-side field and a right-side field of the same kind of data
-  // inside the join condition's top-level Ands, usable to match rows by sorting.
-  static bool sameFamily(ColType a, ColType b) {
-    auto fam = [](ColType t) {
-      switch (t) {
-        case ColType::Text: case ColType::Memo: return 1;
-        case ColType::Guid: return 2;
-        case ColType::Binary: case ColType::OLE: return 3;
-        default: return 0;
+  // What kind of value an expression yields, as far as it can be told without running it:
+  // 0 unknown, 1 number or date, 2 text, 3 GUID.
+  static int family(const Expr& e, const Plan& p) {
+    switch (e.kind) {
+      case ExprKind::Column: {
+        if (e.param >= 0 || e.output >= 0 || e.depth != 0) return 0;
+        switch (p.sources[e.source].columns[e.column].type) {
+          case ColType::Text: case ColType::Memo: return 2;
+          case ColType::Guid: return 3;
+          case ColType::Binary: case ColType::OLE: case ColType::Complex: return 0;
+          default: return 1;
+        }
       }
-    };
-    return fam(a) == fam(b) && fam(a) != 3;
-  }
-  const Expr* findEquiKey(const Expr* on, const Plan& p, const std::vector<int>& left,
-                          const std::vector<int>& right, bool& swapped) {
-    if (!on) return nullptr;
-    if (on->kind == ExprKind::Binary && on->op == Op::And) {
-      if (auto k = findEquiKey(on->args[0].get(), p, left, right, swapped)) return k;
-      return findEquiKey(on->args[1].get(), p, left, right, swapped);
+      case ExprKind::Literal:
+        switch (e.value.kind()) {
+          case Kind::Null: case Kind::Binary: case Kind::Guid: return 0;
+          case Kind::Text: return 2;
+          default: return 1;
+        }
+      case ExprKind::Unary:
+        return e.op == Op::Not ? 0 : family(*e.args[0], p) == 1 ? 1 : 0;
+      case ExprKind::Binary:
+        if (e.op == Op::Concat) return 2;
+        if (e.op >= Op::Eq) return 0;
+        return family(*e.args[0], p) == 1 && family(*e.args[1], p) == 1 ? 1 : 0;
+      default:
+        return 0;
     }
-    if (on->kind != ExprKind::Binary || on->op != Op::Eq) return nullptr;
-    const Expr& a = *on->args[0];
-    const Expr& b = *on->args[1];
-    auto isCol = [](const Expr& x) {
-      return x.kind == ExprKind::Column && x.param < 0 && x.depth == 0 && x.output < 0;
-    };
-    if (!isCol(a) || !isCol(b)) return nullptr;
-    auto in = [](const std::vector<int>& v, int s) { return std::find(v.begin(), v.end(), s) != v.end(); };
-    if (!sameFamily(p.sources[a.source].columns[a.column].type, p.sources[b.source].columns[b.column].type))
-      return nullptr;
-    if (in(left, a.source) && in(right, b.source)) { swapped = false; return on; }
-    if (in(right, a.source) && in(left, b.source)) { swapped = true; return on; }
-    return nullptr;
   }
 
-  Tuples joinTuples(const TableRef& r, Plan& p, std::vector<Materialized>& mats, Frame& fr) {
+  // The sources of this query an expression reads; false when it holds something that
+  // must not be evaluated ahead (a subquery, an aggregate, a select-list reference, a
+  // field of an enclosing query when `allowOuter` is off).
+  static bool sourcesOf(const Expr& e, std::vector<int>& out, bool allowOuter) {
+    if (e.sub || e.aggregate >= 0 || e.output >= 0) return false;
+    if (e.kind == ExprKind::Column && e.param < 0) {
+      if (e.depth > 0) return allowOuter;
+      if (std::find(out.begin(), out.end(), e.source) == out.end()) out.push_back(e.source);
+    }
+    for (const auto& a : e.args)
+      if (!sourcesOf(*a, out, allowOuter)) return false;
+    return true;
+  }
+
+  static bool within(const std::vector<int>& some, const std::vector<int>& all) {
+    for (int s : some)
+      if (std::find(all.begin(), all.end(), s) == all.end()) return false;
+    return true;
+  }
+
+  // An equality inside the condition's top-level Ands whose one side reads only left
+  // sources and the other only right ones, both of one known kind of value: rows can then
+  // be paired by hashing that value. Returns the left and the right expression.
+  std::pair<const Expr*, const Expr*> findEquiKey(const Expr* on, const Plan& p, const std::vector<int>& left,
+                                                  const std::vector<int>& right) {
+    if (!on) return {nullptr, nullptr};
+    if (on->kind == ExprKind::Binary && on->op == Op::And) {
+      auto k = findEquiKey(on->args[0].get(), p, left, right);
+      return k.first ? k : findEquiKey(on->args[1].get(), p, left, right);
+    }
+    if (on->kind != ExprKind::Binary || on->op != Op::Eq) return {nullptr, nullptr};
+    const Expr& a = *on->args[0];
+    const Expr& b = *on->args[1];
+    int fa = family(a, p);
+    if (fa == 0 || fa != family(b, p)) return {nullptr, nullptr};
+    std::vector<int> sa, sb;
+    if (!sourcesOf(a, sa, true) || !sourcesOf(b, sb, true) || sa.empty() || sb.empty())
+      return {nullptr, nullptr};
+    if (within(sa, left) && within(sb, right)) return {&a, &b};
+    if (within(sa, right) && within(sb, left)) return {&b, &a};
+    return {nullptr, nullptr};
+  }
+
+  Tuples joinTuples(const TableRef& r, Plan& p, Mats& mats, Frame& fr) {
     const size_t n = p.sources.size();
     if (r.kind != TableRef::Kind::Join) {
       int s = p.leaf.at(&r);
-      Tuples out(mats[s].count() * n, -1);
-      for (size_t i = 0; i < mats[s].count(); ++i) out[i * n + s] = int32_t(i);
+      Tuples out(mats[s]->count() * n, -1);
+      for (size_t i = 0; i < mats[s]->count(); ++i) out[i * n + s] = int32_t(i);
       return out;
     }
     std::vector<int> ls, rs;
@@ -795,13 +928,21 @@ class Executor {
     collectSources(*r.right, p, rs);
     Tuples L = joinTuples(*r.left, p, mats, fr);
     Tuples R = joinTuples(*r.right, p, mats, fr);
+    return combine(L, ls, R, rs, r.on.get(), r.join, p, mats, fr);
+  }
+
+  // Pairs the rows of two sides that satisfy `on` (all pairs when it is null); Left and
+  // Right keep their side's unmatched rows with Nulls for the other side. An equality
+  // of two fields, one per side, lets the pairs be found by sorting instead of by trying
+  // every pair.
+  Tuples combine(const Tuples& L, const std::vector<int>& ls, const Tuples& R,
+                 const std::vector<int>& rs, const Expr* on, JoinKind kind, Plan& p,
+                 Mats& mats, Frame& fr) {
+    const size_t n = p.sources.size();
     size_t nl = L.size() / n, nr = R.size() / n;
     Tuples out;
     std::vector<char> rightMatched(nr, 0);
-    bool swapped = false;
-    const Expr* key = findEquiKey(r.on.get(), p, ls, rs, swapped);
-    std::vector<int> both = ls;
-    both.insert(both.end(), rs.begin(), rs.end());
+    auto [lk, rk] = findEquiKey(on, p, ls, rs);
     std::fill(fr.rows.begin(), fr.rows.end(), nullptr);
 
     auto emit = [&](size_t li, size_t ri) {
@@ -812,7 +953,7 @@ class Executor {
     auto tryPair = [&](size_t li, size_t ri) {
       setRows(fr, &L[li * n], mats, ls);
       setRows(fr, &R[ri * n], mats, rs);
-      if (accepts(r.on.get(), fr)) {
+      if (accepts(on, fr)) {
         emit(li, ri);
         rightMatched[ri] = 1;
         return true;
@@ -820,48 +961,40 @@ class Executor {
       return false;
     };
 
-    std::vector<Value> rightKeys;
-    std::vector<size_t> order;
-    const Expr* lk = nullptr;
-    const Expr* rk = nullptr;
-    if (key) {
-      lk = key->args[swapped ? 1 : 0].get();
-      rk = key->args[swapped ? 0 : 1].get();
-      rightKeys.resize(nr);
-      for (size_t ri = 0; ri < nr; ++ri) {
-        int32_t row = R[ri * n + rk->source];
-        if (row < 0) continue;
-        rightKeys[ri] = mats[rk->source].values[size_t(row) * mats[rk->source].width + rk->column];
-        if (!rightKeys[ri].isNull()) order.push_back(ri);
-      }
-      std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return compareForSort(rightKeys[a], rightKeys[b]) < 0;
-      });
+    std::unordered_map<std::string, std::vector<size_t>> buckets;
+    std::string bucket;
+    // The bucket of one side's key for a row of that side; false when the key is Null.
+    auto bucketOf = [&](const Tuples& t, size_t i, const std::vector<int>& side, const Expr* k) {
+      std::fill(fr.rows.begin(), fr.rows.end(), nullptr);
+      setRows(fr, &t[i * n], mats, side);
+      Value v = eval(*k, fr);
+      if (v.isNull()) return false;
+      bucket.clear();
+      appendBucket(v, bucket);
+      return true;
+    };
+    if (lk) {
+      for (size_t ri = 0; ri < nr; ++ri)
+        if (bucketOf(R, ri, rs, rk)) buckets[bucket].push_back(ri);
     }
     for (size_t li = 0; li < nl; ++li) {
       bool matched = false;
-      if (key) {
-        int32_t row = L[li * n + lk->source];
-        if (row >= 0) {
-          const Value& kv = mats[lk->source].values[size_t(row) * mats[lk->source].width + lk->column];
-          if (!kv.isNull()) {
-            auto lo = std::lower_bound(order.begin(), order.end(), kv, [&](size_t a, const Value& v) {
-              return compareForSort(rightKeys[a], v) < 0;
-            });
-            for (auto it = lo; it != order.end() && compareForSort(rightKeys[*it], kv) == 0; ++it)
-              matched |= tryPair(li, *it);
-          }
+      if (lk) {
+        if (bucketOf(L, li, ls, lk)) {
+          auto it = buckets.find(bucket);
+          if (it != buckets.end())
+            for (size_t ri : it->second) matched |= tryPair(li, ri);
         }
       } else {
         for (size_t ri = 0; ri < nr; ++ri) matched |= tryPair(li, ri);
       }
-      if (!matched && r.join == JoinKind::Left) {
+      if (!matched && kind == JoinKind::Left) {
         size_t base = out.size();
         out.insert(out.end(), L.begin() + li * n, L.begin() + (li + 1) * n);
         for (int s : rs) out[base + s] = -1;
       }
     }
-    if (r.join == JoinKind::Right) {
+    if (kind == JoinKind::Right) {
       for (size_t ri = 0; ri < nr; ++ri) {
         if (rightMatched[ri]) continue;
         size_t base = out.size();
@@ -886,7 +1019,7 @@ class Executor {
       return;
     }
     const auto& from = p.items;
-    if (from.size() == 1 && from[0]->kind != TableRef::Kind::Join) {
+    if (from.size() == 1 && from[0]->kind != TableRef::Kind::Join && !p.correlated) {
       // One table: stream it, reading only the fields the statement uses.
       Source& s = p.sources[0];
       auto cur = openSource(s)->scan();
@@ -903,13 +1036,55 @@ class Executor {
       }
       return;
     }
-    std::vector<Materialized> mats(n);
-    for (size_t i = 0; i < n; ++i) mats[i] = materialize(p.sources[i]);
+    std::vector<const Expr*> conjuncts;
+    std::function<void(const Expr*)> split = [&](const Expr* e) {
+      if (!e) return;
+      if (e->kind == ExprKind::Binary && e->op == Op::And) {
+        split(e->args[0].get());
+        split(e->args[1].get());
+      } else {
+        conjuncts.push_back(e);
+      }
+    };
+    split(where);
+    // A WHERE condition on one table alone is applied as that table is read (the whole
+    // clause is still checked on every combination), unless an outer join may put Nulls
+    // in that table's place.
+    std::vector<char> nullable(n, 0);
+    for (const TableRef* item : from) markNullable(*item, false, p, nullable);
+    std::vector<std::vector<const Expr*>> filters(n);
+    for (const Expr* c : conjuncts) {
+      std::vector<int> ss;
+      if (sourcesOf(*c, ss, false) && ss.size() == 1 && !nullable[ss[0]]) filters[ss[0]].push_back(c);
+    }
+    Mats mats(n);
+    for (size_t i = 0; i < n; ++i) {
+      mats[i] = materialize(p, i, filters[i], parent);
+      if (p.correlated) p.sources[i].kept = mats[i];
+    }
     std::vector<Tuples> items;
     std::vector<std::vector<int>> itemSources(from.size());
     for (size_t k = 0; k < from.size(); ++k) {
       items.push_back(joinTuples(*from[k], p, mats, fr));
       collectSources(*from[k], p, itemSources[k]);
+    }
+    // Comma-separated tables linked by an equality in the WHERE clause are joined on it
+    // (the WHERE clause is still checked in full on every combination).
+    for (bool merged = true; merged && items.size() > 1;) {
+      merged = false;
+      for (size_t a = 0; a < items.size() && !merged; ++a) {
+        for (size_t b = a + 1; b < items.size() && !merged; ++b) {
+          for (const Expr* c : conjuncts) {
+            if (!findEquiKey(c, p, itemSources[a], itemSources[b]).first) continue;
+            items[a] = combine(items[a], itemSources[a], items[b], itemSources[b], c, JoinKind::Inner, p, mats, fr);
+            itemSources[a].insert(itemSources[a].end(), itemSources[b].begin(), itemSources[b].end());
+            items.erase(items.begin() + b);
+            itemSources.erase(itemSources.begin() + b);
+            merged = true;
+            break;
+          }
+        }
+      }
     }
     // Cross product of the comma-separated items, odometer style.
     std::vector<size_t> idx(items.size(), 0);
