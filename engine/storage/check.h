@@ -34,6 +34,7 @@ struct CheckReport {
 //  - usage maps: a table's owned pages against the data pages naming it, its free-space map
 //    within its owned pages, an index's map against its tree's pages, Memo/OLE column maps
 //    against long-value pages, and no page in use marked free in the global map;
+//  - definition and index pages that two structures claim;
 //  - data pages: the free-space field;
 //  - indexes: page type, owner and free-space field, entry order within pages and along the
 //    leaf level, parent entries against their children, sibling and tail links, every entry
