@@ -217,6 +217,14 @@ LRESULT TButtonEdit::OnEditMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, boo
       unsigned sc = ShortCutOf(static_cast<unsigned>(wp), shift, ctrl, alt);
       for (Button* b : {&main_, &alt_}) {
         if (b->shortcut != 0 && sc == b->shortcut && ButtonShown(*b) && IsWindowEnabled(wnd)) {
+          // The key's character, if it has one, is already queued (the loop translated the
+          // key before dispatching it): drop it here, before the handler's modal loop could
+          // deliver it. The flag covers a character sent directly after the key.
+          MSG queued;
+          while (PeekMessageW(&queued, wnd, WM_CHAR, WM_DEADCHAR, PM_REMOVE)) {
+          }
+          while (PeekMessageW(&queued, wnd, WM_SYSCHAR, WM_SYSDEADCHAR, PM_REMOVE)) {
+          }
           swallowChar_ = true;
           Click(*b);
           break;
@@ -224,6 +232,11 @@ LRESULT TButtonEdit::OnEditMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, boo
       }
       return r;
     }
+    case WM_KEYUP:
+    case WM_SYSKEYUP:
+      // The key is released: a character still to come belongs to another key.
+      swallowChar_ = false;
+      break;
     case WM_CHAR:
     case WM_SYSCHAR:
       if (swallowChar_) {
@@ -252,15 +265,22 @@ LRESULT TButtonEdit::OnEditMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, boo
     }
     case WM_SETFOCUS: {
       LRESULT r = DefSubclassProc(wnd, msg, wp, lp);
-      HWND from = reinterpret_cast<HWND>(wp);
-      // Selecting happens when the focus moves here from elsewhere in the same window (or
-      // arrives fresh), not when it returns from a message box or a dialog.
-      bool sameWindow = !from || GetAncestor(from, GA_ROOT) == GetAncestor(wnd, GA_ROOT);
-      if (autoSelect_ && !mouseEntering_ && sameWindow) SendMessageW(wnd, EM_SETSEL, 0, -1);
+      // Selecting happens when the focus enters the field (from another control of the same
+      // window, or for the first time), not when it comes back after the window was left for
+      // a message box, a dialog or another program.
+      const bool returning = focusLeftWindow_;
+      focusLeftWindow_ = false;
+      if (autoSelect_ && !mouseEntering_ && !returning) SendMessageW(wnd, EM_SETSEL, 0, -1);
       RepaintButtons();
       return r;
     }
-    case WM_KILLFOCUS:
+    case WM_KILLFOCUS: {
+      HWND to = reinterpret_cast<HWND>(wp);
+      focusLeftWindow_ = !to || GetAncestor(to, GA_ROOT) != GetAncestor(wnd, GA_ROOT);
+      swallowChar_ = false;
+      RepaintButtons();
+      break;
+    }
     case WM_ENABLE:
       RepaintButtons();
       break;

@@ -116,6 +116,7 @@ class TButtonEdit {
   bool mouseEntering_ = false;  // focus is arriving through a mouse click
   bool mouseOverEdit_ = false;
   bool swallowChar_ = false;    // the character of a shortcut key is not typed
+  bool focusLeftWindow_ = false;  // the focus went from here to another window
 };
 
 // Draws the lookup glyph (three 2x2 dots centred in a 10x10 cell) with its top-left corner at

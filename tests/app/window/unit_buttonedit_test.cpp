@@ -186,6 +186,41 @@ TEST_F(ButtonEditTest, TheShortcutsCharacterIsNotTyped) {
   EXPECT_EQ(edit_.Text(), L"w");
 }
 
+TEST_F(ButtonEditTest, AShortcutWithoutCharacterDoesNotEatALaterOne) {
+  // F4 gives no character: what is typed after its key-up, or after the focus went away and
+  // came back (a dialog opened by the button), is typed in full.
+  SetFocus(edit_.Handle());
+  Key(WM_KEYDOWN, VK_F4);
+  SendMessageW(edit_.Handle(), WM_KEYUP, VK_F4, 0xC0000001);
+  SendMessageW(edit_.Handle(), WM_CHAR, L'a', 1);
+  Key(WM_KEYDOWN, VK_F4);
+  SetFocus(other_);
+  SetFocus(edit_.Handle());
+  SendMessageW(edit_.Handle(), EM_SETSEL, 1, 1);
+  SendMessageW(edit_.Handle(), WM_CHAR, L'b', 1);
+  EXPECT_EQ(clicks_, 2);
+  EXPECT_EQ(edit_.Text(), L"ab");
+}
+
+TEST_F(ButtonEditTest, TheQueuedCharacterOfAShortcutIsDroppedBeforeTheHandlerRuns) {
+  // Posted as the message loop leaves them: the key, then its translated character. The
+  // handler runs a loop of its own (as a modal dialog does) that delivers the character.
+  edit_.SetButtonShortCut('Q');
+  edit_.OnButtonClick = [this] {
+    ++clicks_;
+    Pump();
+  };
+  SetFocus(edit_.Handle());
+  PostMessageW(edit_.Handle(), WM_KEYDOWN, 'Q', 1);
+  PostMessageW(edit_.Handle(), WM_CHAR, L'q', 1);
+  MSG m;
+  ASSERT_TRUE(PeekMessageW(&m, edit_.Handle(), WM_KEYDOWN, WM_KEYDOWN, PM_REMOVE));
+  DispatchMessageW(&m);
+  Pump();
+  EXPECT_EQ(clicks_, 1);
+  EXPECT_EQ(edit_.Text(), L"");
+}
+
 TEST_F(ButtonEditTest, MouseClickOnTheButtonRunsTheHandlerAndKeepsTheText) {
   edit_.SetText(L"keep");
   HWND b = edit_.ButtonHandle();
@@ -210,6 +245,25 @@ TEST_F(ButtonEditTest, AutoSelectOnKeyboardEntryOnly) {
   SendMessageW(edit_.Handle(), WM_LBUTTONUP, 0, MAKELPARAM(1, 5));
   EXPECT_EQ(GetFocus(), edit_.Handle());
   EXPECT_NE(SendMessageW(edit_.Handle(), EM_GETSEL, 0, 0), MAKELONG(0, 3));
+  // The focus coming back after the window was left (for a dialog, a message box, another
+  // program) is no entry: the caret stays where it was.
+  SetFocus(edit_.Handle());
+  SendMessageW(edit_.Handle(), EM_SETSEL, 2, 2);
+  HWND away = CreateWindowExW(0, L"BvButtonEditHost", L"away", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                              30, 30, 200, 100, nullptr, nullptr, GetModuleHandleW(nullptr),
+                              nullptr);
+  ASSERT_NE(away, nullptr);
+  SetFocus(away);
+  ASSERT_EQ(GetFocus(), away);
+  SetActiveWindow(host_);
+  SetFocus(edit_.Handle());
+  DestroyWindow(away);
+  EXPECT_EQ(GetFocus(), edit_.Handle());
+  EXPECT_EQ(SendMessageW(edit_.Handle(), EM_GETSEL, 0, 0), MAKELONG(2, 2));
+  // ... while entering it from a control of the same window afterwards selects again.
+  SetFocus(other_);
+  SetFocus(edit_.Handle());
+  EXPECT_EQ(SendMessageW(edit_.Handle(), EM_GETSEL, 0, 0), MAKELONG(0, 3));
   // Off: keyboard entry leaves the selection alone.
   edit_.SetAutoSelect(false);
   SetFocus(other_);
