@@ -60,9 +60,18 @@ struct FormRunUI : RunUI {
   void SetCursor(int cursor) override { Application->SetBusyCursor(cursor == -11); }
 };
 
-int CALLBACK FontFamilyFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
-  *reinterpret_cast<bool*>(found) = true;
-  return 0;  // one match is enough
+struct FontFamilySearch {
+  const wchar_t* face;
+  bool found;
+};
+
+int CALLBACK FontFamilySeen(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM search) {
+  auto* s = reinterpret_cast<FontFamilySearch*>(search);
+  if (lstrcmpiW(font->lfFaceName, s->face) == 0) {
+    s->found = true;
+    return 0;  // one match is enough
+  }
+  return 1;
 }
 
 }  // namespace
@@ -73,14 +82,16 @@ void TControl::SetText(const std::wstring& text) const {
 }
 
 bool FontFamilyInstalled(const wchar_t* face) {
+  // The list of installed families (an empty face name enumerates one entry per family and
+  // character set). Asking for the face by name would also accept a name that the system
+  // only substitutes by another family.
   LOGFONTW lf{};
   lf.lfCharSet = DEFAULT_CHARSET;
-  lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
-  bool found = false;
+  FontFamilySearch search{face, false};
   HDC dc = GetDC(nullptr);
-  EnumFontFamiliesExW(dc, &lf, FontFamilyFound, reinterpret_cast<LPARAM>(&found), 0);
+  EnumFontFamiliesExW(dc, &lf, FontFamilySeen, reinterpret_cast<LPARAM>(&search), 0);
   ReleaseDC(nullptr, dc);
-  return found;
+  return search.found;
 }
 
 std::wstring GetCommonDocumentsPath(const std::wstring& SubFolder) {
@@ -341,6 +352,8 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       SetFocus(target);
       return 0;
     }
+    case WM_GETFONT:
+      return reinterpret_cast<LRESULT>(font_);  // the window font
     case WM_SETCURSOR:
       if (Application && Application->IsBusy()) {
         SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));

@@ -353,9 +353,13 @@ void CheckBrowseSequence(const wchar_t* bareName) {
   // Next time it opens in the folder of that pick.
   Browse(app, bareName);
   EXPECT_EQ(app.Text(db), L"C:\\bvtest\\db\\third.mdb");
+  // The dialog does not insist that the named file exists.
+  DeleteFileW(L"C:\\bvtest\\db\\missing.mdb");
+  Browse(app, L"C:\\bvtest\\db\\missing.mdb");
+  EXPECT_EQ(app.Text(db), L"C:\\bvtest\\db\\missing.mdb");
   // A cancelled browse leaves the field alone, and the one after starts over in documents.
   Browse(app, L"");
-  EXPECT_EQ(app.Text(db), L"C:\\bvtest\\db\\third.mdb");
+  EXPECT_EQ(app.Text(db), L"C:\\bvtest\\db\\missing.mdb");
   // A typed path does not decide the start folder either.
   app.SetText(db, L"C:\\bvtest\\db\\typed.mdb");
   Browse(app, L"pick.mdb");

@@ -36,11 +36,13 @@ class FormTest : public ::testing::Test {
 TEST(FontFamilies, AreFoundByTheirFamilyName) {
   EXPECT_TRUE(FontFamilyInstalled(L"Tahoma"));
   EXPECT_FALSE(FontFamilyInstalled(L"No Such Family Brimvale"));
+  // A name the system only substitutes by another family is no installed family.
+  EXPECT_FALSE(FontFamilyInstalled(L"MS Shell Dlg"));
 }
 
 TEST_F(FormTest, WindowFontIsTahoma8AndTheStatementFontConsolasOrCourierNew) {
-  for (HWND c : {form_->Label1.Handle(), form_->txtDatabase.Handle(), form_->Label2.Handle(),
-                 form_->btnExecute.Handle(), form_->btnClose.Handle()}) {
+  for (HWND c : {form_->Handle(), form_->Label1.Handle(), form_->txtDatabase.Handle(),
+                 form_->Label2.Handle(), form_->btnExecute.Handle(), form_->btnClose.Handle()}) {
     LOGFONTW lf = FontOf(c);
     EXPECT_STREQ(lf.lfFaceName, L"Tahoma");
     EXPECT_EQ(lf.lfHeight, -11);
