@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <algorithm>
+
 #include "app/Application.h"
 #include "app/CommandLine.h"
 #include "app/FormLayout.h"
@@ -141,9 +143,14 @@ TForm1::TForm1(int dpi) : dpi_(dpi > 0 ? dpi : kDesignDpi) {
   const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT;
   RECT rc{0, 0, ScaleValue(696), ScaleValue(469)};
   AdjustWindowRectEx(&rc, style, FALSE, exStyle);
+  outerWidth_ = rc.right - rc.left;
+  outerHeight_ = rc.bottom - rc.top;
   HWND owner = Application ? Application->Handle() : nullptr;
+  // The size limits are asked for before the window can name its object.
+  creating_ = this;
   CreateWindowExW(exStyle, kFormClass, kCaption, style, CW_USEDEFAULT, CW_USEDEFAULT,
-                  rc.right - rc.left, rc.bottom - rc.top, owner, nullptr, instance, this);
+                  outerWidth_, outerHeight_, owner, nullptr, instance, this);
+  creating_ = nullptr;
   if (!handle_) return;
   TrimSystemMenu();
   CreateControls();
@@ -304,7 +311,26 @@ LRESULT TForm1::HandleControlMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, b
   return 0;
 }
 
+thread_local TForm1* TForm1::creating_ = nullptr;
+
+void TForm1::KeepDesignSize(MINMAXINFO& info) const {
+  // The system limits a window to about the size of the display; this one keeps its designed
+  // size on a smaller display too (and then sits partly off screen).
+  info.ptMaxTrackSize.x = std::max<LONG>(info.ptMaxTrackSize.x, outerWidth_);
+  info.ptMaxTrackSize.y = std::max<LONG>(info.ptMaxTrackSize.y, outerHeight_);
+  info.ptMaxSize.x = std::max<LONG>(info.ptMaxSize.x, outerWidth_);
+  info.ptMaxSize.y = std::max<LONG>(info.ptMaxSize.y, outerHeight_);
+}
+
 LRESULT CALLBACK TForm1::WindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_GETMINMAXINFO) {
+    const TForm1* form = reinterpret_cast<TForm1*>(GetWindowLongPtrW(wnd, GWLP_USERDATA));
+    if (!form) form = creating_;
+    if (form) {
+      form->KeepDesignSize(*reinterpret_cast<MINMAXINFO*>(lp));
+      return 0;
+    }
+  }
   if (msg == WM_NCCREATE) {
     auto* self = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
     SetWindowLongPtrW(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));

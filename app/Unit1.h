@@ -77,9 +77,14 @@ class TForm1 {
   void MoveFocus(HWND from, bool backwards);
   void SetSQLFont(const wchar_t* face, int height);
   int ScaleValue(int v) const;
+  void KeepDesignSize(MINMAXINFO& info) const;
+
+  static thread_local TForm1* creating_;  // the form whose window is being created
 
   HWND handle_ = nullptr;
   int dpi_;                  // the system resolution the layout was made for
+  int outerWidth_ = 0;       // the window's size, frame and caption included
+  int outerHeight_ = 0;
   HFONT font_ = nullptr;     // the window font
   HFONT sqlFont_ = nullptr;  // txtSQL's own font
   int scaleNum_ = 13;        // one-time scaling: text height of the window font ...

@@ -113,7 +113,8 @@ TEST_F(FormTest, ShowPlacesTheWindowAndFocusesTheDatabaseField) {
 
 TEST(FormScaling, AtAnotherResolutionFontThenLayoutFollowTheTextHeight) {
   if (!Application) StartApplication();
-  for (int dpi : {120, 144}) {
+  // At 192 dpi the window is wider than the test display (1280 pixels): it keeps its size.
+  for (int dpi : {120, 144, 192}) {
     TForm1 form(dpi);
     ASSERT_NE(form.Handle(), nullptr);
     // The window font follows the resolution ...
@@ -148,6 +149,19 @@ TEST(FormScaling, AtAnotherResolutionFontThenLayoutFollowTheTextHeight) {
     MapWindowPoints(nullptr, form.Handle(), reinterpret_cast<POINT*>(&r), 2);
     EXPECT_EQ(r.left, scaled(474));
     EXPECT_EQ(r.top, scaled(436));
+    // Shown, it keeps its outer size and is placed by the same rule, off screen if need be.
+    RECT before;
+    GetWindowRect(form.Handle(), &before);
+    form.Show();
+    RECT after;
+    GetWindowRect(form.Handle(), &after);
+    const int w = before.right - before.left, h = before.bottom - before.top;
+    EXPECT_EQ(after.right - after.left, w) << dpi;
+    EXPECT_EQ(after.bottom - after.top, h) << dpi;
+    EXPECT_EQ(after.left, (GetSystemMetrics(SM_CXSCREEN) - w) / 2) << dpi;
+    EXPECT_EQ(after.top, (GetSystemMetrics(SM_CYSCREEN) - h) / 3) << dpi;
+    GetClientRect(form.Handle(), &client);
+    EXPECT_EQ(client.right, scaled(696)) << dpi;
     // The statement font's point size scales by the same ratio (unless Consolas took over).
     LOGFONTW sql = FontOf(form.txtSQL.Handle());
     if (!FontFamilyInstalled(L"Consolas")) {
