@@ -513,3 +513,11 @@ TEST(MainWindow, CloseWindowEndsTheProgramWithExitCodeZero) {
   app.Click(TForm1::idClose);
   EXPECT_EQ(app.WaitExit(), 0u);
 }
+
+TEST(MainWindow, CloseOfTheWindowMenuEndsTheProgramWithoutAQuestion) {
+  Brimvale app(L"C:\\db\\shop.mdb \"DELETE FROM t\"");
+  ASSERT_TRUE(app.Started());
+  // What the caption's close button and the window menu's Close send.
+  PostMessageW(app.Form(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(app.WaitExit(), 0u);
+}
