@@ -256,7 +256,21 @@ LRESULT TButtonEdit::OnEditMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, boo
       if (!allowKeyEdit_) return 0;
       break;
     case WM_LBUTTONDOWN:
-    case WM_LBUTTONDBLCLK: {
+    case WM_LBUTTONDBLCLK:
+    case WM_LBUTTONUP: {
+      // A click that the field itself receives at a button's place (delivered to the field
+      // rather than through the screen) belongs to that button; so does the release of a
+      // button pressed that way.
+      POINT pt{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+      for (Button* b : {&main_, &alt_}) {
+        if (!b->wnd || !IsWindowVisible(b->wnd)) continue;
+        RECT r;
+        GetWindowRect(b->wnd, &r);
+        MapWindowPoints(nullptr, wnd, reinterpret_cast<POINT*>(&r), 2);
+        if (msg == WM_LBUTTONUP ? b->pressed : PtInRect(&r, pt) != 0)
+          return SendMessageW(b->wnd, msg, wp, MAKELPARAM(pt.x - r.left, pt.y - r.top));
+      }
+      if (msg == WM_LBUTTONUP) break;
       // Focus arriving through the mouse does not select the whole text.
       mouseEntering_ = true;
       LRESULT r = DefSubclassProc(wnd, msg, wp, lp);

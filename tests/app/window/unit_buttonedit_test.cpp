@@ -232,6 +232,18 @@ TEST_F(ButtonEditTest, MouseClickOnTheButtonRunsTheHandlerAndKeepsTheText) {
   SendMessageW(b, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
   SendMessageW(b, WM_LBUTTONUP, 0, MAKELPARAM(40, 5));
   EXPECT_EQ(clicks_, 1);
+  // The same click handed to the field at the button's place.
+  RECT br = ButtonRect();
+  const LPARAM on = MAKELPARAM(br.left + 5, br.top + 5);
+  SendMessageW(edit_.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, on);
+  SendMessageW(edit_.Handle(), WM_LBUTTONUP, 0, on);
+  EXPECT_EQ(clicks_, 2);
+  EXPECT_EQ(edit_.Text(), L"keep");
+  // A click in the text area stays the field's own.
+  SendMessageW(edit_.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 5));
+  SendMessageW(edit_.Handle(), WM_LBUTTONUP, 0, MAKELPARAM(br.left + 5, br.top + 5));
+  EXPECT_EQ(clicks_, 2);
+  EXPECT_EQ(GetCapture(), nullptr);
 }
 
 TEST_F(ButtonEditTest, AutoSelectOnKeyboardEntryOnly) {
