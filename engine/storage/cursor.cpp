@@ -60,7 +60,9 @@ struct TableCursor::Impl {
 
   Impl(const Database& d, std::shared_ptr<const TableDef> table)
       : db(d), t(std::move(table)), j4(d.isJet4()) {
-    pages = db.usageMapPages(t->ownedMap);
+    bool pastEnd = false;
+    pages = db.usageMapPages(t->ownedMap, &pastEnd);
+    if (pastEnd) throwDamaged("the table's pages reach past the end of the file (it is truncated)", t->tdefPage);
     values.resize(t->columns.size());
     decoded.assign(t->columns.size(), 0);
   }

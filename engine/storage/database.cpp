@@ -246,8 +246,10 @@ Database::RowBytes Database::rowBytes(uint32_t pageNo, uint8_t row) const {
   return rb;
 }
 
-std::vector<uint32_t> Database::usageMapPages(RowPointer map) const {
+std::vector<uint32_t> Database::usageMapPages(RowPointer map, bool* pastEnd) const {
   std::vector<uint32_t> out;
+  if (pastEnd) *pastEnd = false;
+  const uint32_t pages = pageCount();
   if (map.isNull()) return out;
   RowBytes rb = rowBytes(map.page, map.row);
   if (!rb.valid || rb.size() < 1) throwDamaged("a usage map points at a missing row", map.page);
@@ -259,7 +261,10 @@ std::vector<uint32_t> Database::usageMapPages(RowPointer map) const {
       for (int b = 0; b < 8; ++b) {
         if (!(bits[i] & (1u << b))) continue;
         const uint64_t p = first + i * 8 + static_cast<unsigned>(b);
-        if (p <= 0xFFFFFFu) out.push_back(static_cast<uint32_t>(p));
+        if (p < pages)
+          out.push_back(static_cast<uint32_t>(p));
+        else if (pastEnd)
+          *pastEnd = true;
       }
     }
   };
@@ -271,6 +276,10 @@ std::vector<uint32_t> Database::usageMapPages(RowPointer map) const {
     for (size_t k = 0; 1 + 4 * k + 4 <= len; ++k) {
       const uint32_t bp = le32(m + 1 + 4 * k);
       if (bp == 0) continue;
+      if (perPage * k >= pages) {  // covers only pages past the end of the file
+        if (pastEnd) *pastEnd = true;
+        continue;
+      }
       PageRef bm = page(bp);
       if (bm[0] != 0x05) throwDamaged("a usage map refers to a page that is not a bitmap page", bp);
       addBits(bm.data() + 4, pageSize_ - 4, perPage * k);

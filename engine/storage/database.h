@@ -218,9 +218,9 @@ class Database {
   // A page through the cache. JetError 3049 if the page lies beyond the end of the file.
   PageRef page(uint32_t n) const;
   // The pages a usage map lists, ascending. A null pointer gives an empty list. Pages past
-  // the end of the file are listed too (the global map marks them free; in any other map
-  // they mean the file was truncated).
-  std::vector<uint32_t> usageMapPages(RowPointer map) const;
+  // the end of the file are left out; `pastEnd` (if given) tells whether there were any
+  // (the global map marks them free; in any other map they mean the file was truncated).
+  std::vector<uint32_t> usageMapPages(RowPointer map, bool* pastEnd = nullptr) const;
   // The bytes of one row of a data/LVAL page (flags masked off), bounds-checked.
   // Returns an empty span-like pair if the slot is out of range.
   struct RowBytes {
