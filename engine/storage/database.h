@@ -212,6 +212,8 @@ class Database {
   // Table definition by TDEF page; `name` is used when it is not yet known.
   std::shared_ptr<const TableDef> tableAt(uint32_t tdefPage, std::u16string_view name = {}) const;
 
+  // A scan of a table. The first form does not own the definition: it must outlive the
+  // cursor (definitions from table()/tableAt() live as long as the Database).
   TableCursor scan(const TableDef& table) const;
   TableCursor scan(std::shared_ptr<const TableDef> table) const;
 
@@ -221,8 +223,9 @@ class Database {
   // the end of the file are left out; `pastEnd` (if given) tells whether there were any
   // (the global map marks them free; in any other map they mean the file was truncated).
   std::vector<uint32_t> usageMapPages(RowPointer map, bool* pastEnd = nullptr) const;
-  // The bytes of one row of a data/LVAL page (flags masked off), bounds-checked.
-  // Returns an empty span-like pair if the slot is out of range.
+  // The bytes of one slot of a data/LVAL page (offset flags in slotFlags), bounds-checked:
+  // `valid` is false if the page is not a data page or the slot is out of range; JetError
+  // 3049 if the offsets contradict the page. Overflow pointers are not followed.
   struct RowBytes {
     PageRef page;
     uint16_t start = 0, end = 0;  // offsets within the page
