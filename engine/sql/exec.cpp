@@ -196,6 +196,15 @@ struct Source {
   std::vector<bool> needed;  // columns some expression reads
   // A correlated subquery reads its tables once per outer row: they are kept in memory.
   std::shared_ptr<const Materialized> kept;
+  std::shared_ptr<struct ProbeIndex> probeIndex;
+};
+
+// Rows of a correlated subquery's table by the value of a field the subquery compares
+// with the enclosing row.
+struct ProbeIndex {
+  const Expr* inner = nullptr;  // reads the subquery's table
+  const Expr* outer = nullptr;  // reads only the enclosing query
+  std::unordered_map<std::string, std::vector<size_t>> rows;
 };
 
 struct OutputCol {
@@ -272,6 +281,7 @@ class Executor {
   int questionMarks_ = 0;
   std::unordered_map<const Select*, std::vector<std::vector<Value>>> subCache_;
   std::unordered_map<const Expr*, std::pair<std::vector<Value>, bool>> inCache_;
+  std::unordered_map<const Expr*, ColType> outerTypes_;  // fields of enclosing queries
 
   std::string textOf(const Expr& e) const {
     const auto& t = st_.text;
@@ -305,8 +315,8 @@ class Executor {
       std::string names;
       for (const auto& m : missing) names += (names.empty() ? "" : ", ") + quoted(m);
       throw JetError(3061, "Too few parameters: " + std::to_string(missing.size()) +
-                               " more expected (" + names +
-                               " name no field of the tables and were given no value).");
+                               " expected but not given (" + names +
+                               ": no field of the statement's tables has that name).");
     }
   }
 
@@ -383,6 +393,7 @@ class Executor {
         e.source = found;
         e.column = col;
         p.sources[found].needed[col] = true;
+        if (depth > 0) outerTypes_[&e] = p.sources[found].columns[col].type;
         int d = 0;
         for (const Scope* c = scope; d < depth; c = c->parent, ++d) c->plan->correlated = true;
         return;
@@ -809,6 +820,62 @@ class Executor {
     return made;
   }
 
+  // A correlated subquery over one table, run once per row of the enclosing query. An
+  // equality between a field of its table and a value of the enclosing row picks the
+  // candidate rows from an index built on the first run; otherwise every row is tried.
+  void probeCorrelated(Plan& p, const std::vector<const Expr*>& conjuncts, const Materialized& m,
+                       Frame& fr, const Expr* where, const std::function<bool(Frame&)>& fn) {
+    Source& s = p.sources[0];
+    auto visit = [&](size_t r) {
+      fr.rows[0] = m.values.data() + r * m.width;
+      fr.ids[0] = m.ids[r];
+      return !accepts(where, fr) || fn(fr);
+    };
+    if (!s.probeIndex) {
+      s.probeIndex = std::make_shared<ProbeIndex>();
+      for (const Expr* c : conjuncts) {
+        if (c->kind != ExprKind::Binary || c->op != Op::Eq) continue;
+        for (int side = 0; side < 2 && !s.probeIndex->inner; ++side) {
+          const Expr& in = *c->args[side];
+          const Expr& out = *c->args[1 - side];
+          std::vector<int> si, so;
+          int f = family(in, p);
+          if (f == 0 || f != family(out, p) || !sourcesOf(in, si, false) || si.empty() ||
+              !sourcesOf(out, so, true) || !so.empty())
+            continue;
+          s.probeIndex->inner = &in;
+          s.probeIndex->outer = &out;
+        }
+        if (s.probeIndex->inner) break;
+      }
+      if (s.probeIndex->inner) {
+        std::string bucket;
+        for (size_t r = 0; r < m.count(); ++r) {
+          fr.rows[0] = m.values.data() + r * m.width;
+          Value v = eval(*s.probeIndex->inner, fr);
+          if (v.isNull()) continue;
+          bucket.clear();
+          appendBucket(v, bucket);
+          s.probeIndex->rows[bucket].push_back(r);
+        }
+      }
+    }
+    if (!s.probeIndex->inner) {
+      for (size_t r = 0; r < m.count(); ++r)
+        if (!visit(r)) return;
+      return;
+    }
+    fr.rows[0] = nullptr;
+    Value v = eval(*s.probeIndex->outer, fr);
+    if (v.isNull()) return;
+    std::string bucket;
+    appendBucket(v, bucket);
+    auto it = s.probeIndex->rows.find(bucket);
+    if (it == s.probeIndex->rows.end()) return;
+    for (size_t r : it->second)
+      if (!visit(r)) return;
+  }
+
   // Sources whose rows an outer join may replace by Nulls.
   void markNullable(const TableRef& r, bool nullable, const Plan& p, std::vector<char>& out) {
     if (r.kind != TableRef::Kind::Join) {
@@ -844,11 +911,19 @@ class Executor {
 
   // What kind of value an expression yields, as far as it can be told without running it:
   // 0 unknown, 1 number or date, 2 text, 3 GUID.
-  static int family(const Expr& e, const Plan& p) {
+  int family(const Expr& e, const Plan& p) const {
     switch (e.kind) {
       case ExprKind::Column: {
-        if (e.param >= 0 || e.output >= 0 || e.depth != 0) return 0;
-        switch (p.sources[e.source].columns[e.column].type) {
+        if (e.param >= 0 || e.output >= 0) return 0;
+        ColType type;
+        if (e.depth == 0) {
+          type = p.sources[e.source].columns[e.column].type;
+        } else {
+          auto it = outerTypes_.find(&e);
+          if (it == outerTypes_.end()) return 0;
+          type = it->second;
+        }
+        switch (type) {
           case ColType::Text: case ColType::Memo: return 2;
           case ColType::Guid: return 3;
           case ColType::Binary: case ColType::OLE: case ColType::Complex: return 0;
@@ -1061,6 +1136,10 @@ class Executor {
     for (size_t i = 0; i < n; ++i) {
       mats[i] = materialize(p, i, filters[i], parent);
       if (p.correlated) p.sources[i].kept = mats[i];
+    }
+    if (p.correlated && from.size() == 1 && from[0]->kind != TableRef::Kind::Join) {
+      probeCorrelated(p, conjuncts, *mats[0], fr, where, fn);
+      return;
     }
     std::vector<Tuples> items;
     std::vector<std::vector<int>> itemSources(from.size());

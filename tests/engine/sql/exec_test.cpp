@@ -212,6 +212,12 @@ TEST_F(Exec, Subqueries) {
   EXPECT_EQ(ids(rows(u"SELECT ID FROM Dept d WHERE NOT EXISTS (SELECT * FROM Emp WHERE Emp.Dept = d.ID)")), (V{30}));
   EXPECT_EQ(ids(rows(u"SELECT q.n FROM (SELECT Dept, Count(*) AS n FROM Emp GROUP BY Dept) AS q WHERE q.Dept = 20")),
             (V{2}));
+  // Correlated equalities (looked up by value): Null matches nothing, text ignores case.
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp e WHERE NOT EXISTS (SELECT * FROM Dept d WHERE d.ID = e.Dept)")), (V{4}));
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp e WHERE (SELECT Count(*) FROM Emp f WHERE f.Name = e.Name) > 1")),
+            (V{2, 5}));
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp e WHERE ID IN (SELECT Boss FROM Emp f WHERE f.Dept = e.Dept + 10)")),
+            (V{1}));
   EXPECT_EQ(error(u"SELECT ID FROM Emp WHERE ID = (SELECT ID FROM Emp)"), 3354);
   EXPECT_EQ(error(u"SELECT ID FROM Emp WHERE ID IN (SELECT ID, Name FROM Emp)"), 3306);
 }
