@@ -292,6 +292,9 @@ LRESULT TForm1::HandleControlMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, b
         MoveFocus(wnd, KeyDown(VK_SHIFT));
         return 0;
       }
+      // Esc does nothing anywhere: a multi-line field would otherwise close its parent when
+      // it believes itself to be inside a dialog.
+      if (wp == VK_ESCAPE) return 0;
       if (isButton && wp == VK_RETURN) {
         // Enter clicks a button only while it has the focus (there is no default button).
         SendMessageW(handle_, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(wnd), BN_CLICKED),
@@ -301,7 +304,8 @@ LRESULT TForm1::HandleControlMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, b
       break;
     case WM_CHAR:
       if (wp == L'\t') return 0;  // Tab moves the focus; it is never typed
-      if (isButton && (wp == L'\r' || wp == 0x1B)) return 0;
+      if (wp == 0x1B) return 0;
+      if (isButton && wp == L'\r') return 0;
       break;
     case WM_NCDESTROY:
       RemoveWindowSubclass(wnd, ControlProc, kControlSubclassId);

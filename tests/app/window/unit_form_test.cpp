@@ -111,6 +111,21 @@ TEST_F(FormTest, ShowPlacesTheWindowAndFocusesTheDatabaseField) {
   EXPECT_EQ(GetFocus(), form_->txtDatabase.Handle());
 }
 
+TEST_F(FormTest, EscInTheStatementFieldClosesNothingEvenInDialogMode) {
+  // A multi-line field asked for its dialog code with a message, as a dialog manager asks,
+  // takes itself to be in a dialog; Esc must still close nothing.
+  HWND sql = form_->txtSQL.Handle();
+  MSG probe{sql, WM_KEYDOWN, VK_ESCAPE, 1, 0, {0, 0}};
+  SendMessageW(sql, WM_GETDLGCODE, VK_ESCAPE, reinterpret_cast<LPARAM>(&probe));
+  SendMessageW(sql, WM_KEYDOWN, VK_ESCAPE, 1);
+  SendMessageW(sql, WM_CHAR, 0x1B, 1);
+  SendMessageW(sql, WM_KEYUP, VK_ESCAPE, 0xC0000001);
+  MSG m;
+  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+  EXPECT_TRUE(IsWindow(form_->Handle()));
+  EXPECT_EQ(form_->txtSQL.Text(), L"UPDATE ");
+}
+
 TEST(FormScaling, AtAnotherResolutionFontThenLayoutFollowTheTextHeight) {
   if (!Application) StartApplication();
   // At 192 dpi the window is wider than the test display (1280 pixels): it keeps its size.
