@@ -10,8 +10,8 @@
 //    "3" + "4" concatenates; text that is not a number gives 3464 (type mismatch).
 //  - Comparison results and logical operators yield Bool (True is -1 wherever a number
 //    is needed); And/Or/Xor/Eqv/Imp are logical and three-valued with Null.
-//  - Text compares without regard to case, in an order close to Jet's General sort order
-//    (accented letters sort beside their base letter, after it).
+//  - Text compares as its ascending index key in Jet 4's General sort order does: case
+//    is ignored, accents count after the letters, hyphens and apostrophes last.
 // Errors are bv::JetError with Jet/VBA numbers: 3464 type mismatch, 6 overflow,
 // 11 division by zero, 94 invalid use of Null, 5 invalid procedure call or argument.
 #pragma once
@@ -61,7 +61,9 @@ Value inList(const Value& v, std::span<const Value> list);
 // Returns <0, 0 or >0. Never throws.
 int compareForSort(const Value& a, const Value& b);
 
-// Text collation used by comparisons and sorting: case-insensitive, accents secondary.
+// Text collation used by comparisons and sorting: the order of Jet 4 text index keys;
+// texts whose keys are equal are told apart only by trailing spaces and by characters
+// past the 255 a key covers (so "abc" = "ABC").
 int compareText(std::u16string_view a, std::u16string_view b);
 
 // What an UPDATE/INSERT target column accepts.
