@@ -331,6 +331,10 @@ TEST(ExprCoerce, ColumnTargets) {
   EXPECT_EQ(coerceToColumn(L(0), ColType::Bool), Bo(false));
   EXPECT_EQ(coerceToColumn(T(u"2024-02-29"), ColType::DateTime), Dt(2024, 2, 29));
   EXPECT_EQ(coerceToColumn(L(42), ColType::Text, 10), T(u"42"));
+  EXPECT_EQ(coerceToColumn(T(u"$1,234.56"), ColType::Currency), Cur(12345600));
+  EXPECT_EQ(coerceToColumn(Dt(2024, 2, 29), ColType::Text), T(u"2/29/2024"));
+  EXPECT_EQ(coerceToColumn(T(u"{12345678-9ABC-DEF0-0102-030405060708}"), ColType::Guid).kind(), Kind::Guid);
+  EXPECT_EQ(toText(coerceToColumn(D(0.1), ColType::Decimal, 0, 18, 4)), u"0.1");
   EXPECT_EQ(coerceToColumn(Bo(false), ColType::Text, 10), T(u"0"));
   Value d = coerceToColumn(T(u"1.235"), ColType::Decimal, 0, 10, 2);
   ASSERT_EQ(d.kind(), Kind::Decimal);
