@@ -199,7 +199,7 @@ void appendDateTime(double days, CsvSink& out) {
   }
   int64_t day = static_cast<int64_t>(days);  // toward zero
   double frac = std::fabs(days - static_cast<double>(day));
-  int64_t secs = std::llround(frac * 86400.0);
+  int64_t secs = static_cast<int64_t>(frac * 86400.0 + 0.5);  // frac >= 0: rounds half up
   if (secs >= 86400) {
     secs -= 86400;
     day += 1;
