@@ -54,6 +54,7 @@ struct Expr {
   std::unique_ptr<Select> sub;
   size_t pos = 0;  // offset in the statement text
   size_t end = 0;
+  int height = 1;  // operator nodes: levels of operators below and including this one
 
   // Filled by binding.
   // (Binding annotates an otherwise immutable tree, hence mutable.)

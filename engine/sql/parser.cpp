@@ -1,5 +1,6 @@
 #include "engine/sql/parser.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "engine/sql/datetime.h"
 #include "engine/sql/lexer.h"
 #include "engine/storage/error.h"
 
@@ -44,21 +46,6 @@ bool isReserved(std::u16string_view w) {
   return false;
 }
 
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-bool leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-int monthDays(int y, int m) {
-  static const int d[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && leap(y) ? 29 : d[m - 1];
-}
-
 class Parser {
  public:
   explicit Parser(std::u16string_view sql) : sql_(sql), toks_(tokenize(sql, 3075)) {}
@@ -74,6 +61,20 @@ class Parser {
   // Start offsets of the expressions being parsed (innermost last) and the token index
   // where each began, so that an error inside names the expression.
   std::vector<std::pair<size_t, size_t>> exprStack_;
+  // Nesting (parentheses, signs, Not, subqueries) is bounded so that hostile input cannot
+  // exhaust the stack.
+  int depth_ = 0;
+  static constexpr int kMaxDepth = 200;
+  struct Nesting {
+    Parser& p;
+    explicit Nesting(Parser& parser) : p(parser) {
+      if (++p.depth_ > kMaxDepth) {
+        --p.depth_;
+        throw JetError(3071, "The statement nests too deeply to be evaluated (" + p.near() + ").");
+      }
+    }
+    ~Nesting() { --p.depth_; }
+  };
 
   const Token& peek(size_t ahead = 0) const {
     size_t k = std::min(i_ + ahead, toks_.size() - 1);
@@ -164,7 +165,15 @@ class Parser {
     return e;
   }
 
-  static ExprPtr binary(Op op, ExprPtr a, ExprPtr b) {
+  // Long operator chains ("1+1+1+...") make deep trees that evaluation walks recursively.
+  static constexpr int kMaxHeight = 2000;
+  void checkHeight(Expr& e) {
+    for (const auto& a : e.args) e.height = std::max(e.height, a->height + 1);
+    if (e.height > kMaxHeight)
+      throw JetError(3071, "An expression of the statement is too long to be evaluated (" + near() + ").");
+  }
+
+  ExprPtr binary(Op op, ExprPtr a, ExprPtr b) {
     auto e = std::make_unique<Expr>();
     e->kind = ExprKind::Binary;
     e->op = op;
@@ -172,15 +181,17 @@ class Parser {
     e->end = b->end;
     e->args.push_back(std::move(a));
     e->args.push_back(std::move(b));
+    checkHeight(*e);
     return e;
   }
-  static ExprPtr unary(Op op, ExprPtr a, size_t pos) {
+  ExprPtr unary(Op op, ExprPtr a, size_t pos) {
     auto e = std::make_unique<Expr>();
     e->kind = ExprKind::Unary;
     e->op = op;
     e->pos = pos;
     e->end = a->end;
     e->args.push_back(std::move(a));
+    checkHeight(*e);
     return e;
   }
 
@@ -195,6 +206,7 @@ class Parser {
   }
 
   ExprPtr notLevel() {
+    Nesting guard(*this);
     if (isKw(u"NOT")) {
       size_t pos = take().pos;
       return unary(Op::Not, notLevel(), pos);
@@ -298,6 +310,7 @@ class Parser {
     }
   }
   ExprPtr signedTerm() {
+    Nesting guard(*this);
     if (isOp(u"-")) {
       size_t pos = take().pos;
       return unary(Op::Neg, signedTerm(), pos);
@@ -353,6 +366,7 @@ class Parser {
   }
 
   ExprPtr primary() {
+    Nesting guard(*this);
     const Token& t = peek();
     switch (t.kind) {
       case Tok::Number:
@@ -592,6 +606,7 @@ class Parser {
   }
 
   TableRefPtr tableFactor() {
+    Nesting guard(*this);
     auto t = std::make_unique<TableRef>();
     t->pos = peek().pos;
     if (acceptOp(u"(")) {
@@ -995,84 +1010,7 @@ Statement parseStatement(std::u16string_view sql) {
   return p.statement();
 }
 
-std::optional<double> parseDateLiteral(std::u16string_view text) {
-  std::string s = toUtf8(text);
-  size_t i = 0;
-  auto skipSpace = [&] { while (i < s.size() && s[i] == ' ') ++i; };
-  auto number = [&](int& out, int maxDigits) {
-    size_t start = i;
-    long v = 0;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])) &&
-           i - start < static_cast<size_t>(maxDigits))
-      v = v * 10 + (s[i++] - '0');
-    if (i == start) return false;
-    out = static_cast<int>(v);
-    return true;
-  };
-  skipSpace();
-  bool haveDate = false;
-  int64_t days = 0;
-  size_t mark = i;
-  int a, b, c;
-  if (number(a, 4) && i < s.size() && (s[i] == '/' || s[i] == '-' || s[i] == '.')) {
-    char sep = s[i++];
-    size_t aDigits = i - 1 - mark;
-    if (!number(b, 2) || i >= s.size() || s[i] != sep) return std::nullopt;
-    ++i;
-    size_t cStart = i;
-    if (!number(c, 4)) return std::nullopt;
-    size_t cDigits = i - cStart;
-    int y, m, d;
-    if (aDigits > 2) {  // y-m-d, y/m/d
-      y = a; m = b; d = c;
-    } else {  // m/d/y
-      m = a; d = b; y = c;
-      if (cDigits <= 2) y += y < 30 ? 2000 : 1900;
-    }
-    if (y < 100 || y > 9999 || m < 1 || m > 12 || d < 1 || d > monthDays(y, m))
-      return std::nullopt;
-    days = daysFromCivil(y, m, d) - daysFromCivil(1899, 12, 30);
-    haveDate = true;
-  } else {
-    i = mark;
-  }
-  skipSpace();
-  double frac = 0;
-  if (i < s.size()) {
-    int h, mi = 0, sec = 0;
-    if (!number(h, 2)) return std::nullopt;
-    if (i < s.size() && s[i] == ':') {
-      ++i;
-      if (!number(mi, 2)) return std::nullopt;
-      if (i < s.size() && s[i] == ':') {
-        ++i;
-        if (!number(sec, 2)) return std::nullopt;
-      }
-    } else if (haveDate) {
-      // a bare hour needs AM/PM
-    }
-    skipSpace();
-    bool ampm = false;
-    if (i + 1 < s.size() + 0 && i + 2 <= s.size() &&
-        (std::toupper(static_cast<unsigned char>(s[i])) == 'A' ||
-         std::toupper(static_cast<unsigned char>(s[i])) == 'P') &&
-        std::toupper(static_cast<unsigned char>(s[i + 1])) == 'M') {
-      bool pm = std::toupper(static_cast<unsigned char>(s[i])) == 'P';
-      if (h < 1 || h > 12) return std::nullopt;
-      h = (h % 12) + (pm ? 12 : 0);
-      i += 2;
-      ampm = true;
-    }
-    if (!ampm && i == s.size() && s.find(':') == std::string::npos) return std::nullopt;
-    skipSpace();
-    if (i != s.size() || h > 23 || mi > 59 || sec > 59) return std::nullopt;
-    frac = (h * 3600 + mi * 60 + sec) / 86400.0;
-  } else if (!haveDate) {
-    return std::nullopt;
-  }
-  // Before the epoch the time still counts away from zero: -1.25 is 1899-12-29 06:00.
-  return days < 0 ? static_cast<double>(days) - frac : static_cast<double>(days) + frac;
-}
+std::optional<double> parseDateLiteral(std::u16string_view text) { return parseDateTime(text); }
 
 std::optional<ColType> typeFromName(std::u16string_view n, bool* autoIncrement) {
   struct Entry {

@@ -15,8 +15,7 @@ namespace bv::sql {
 Statement parseStatement(std::u16string_view sql);
 
 // A #...# literal's contents as a date serial (days since 1899-12-30), or nothing when the
-// text is no date: m/d/y, y-m-d or y/m/d, optionally followed by a time (h:m[:s] [AM|PM]),
-// or a time alone.
+// text is no date (US order m/d/y, ISO y-m-d, month names; optionally a time).
 std::optional<double> parseDateLiteral(std::u16string_view text);
 
 // Jet's data type names (TEXT, LONG, COUNTER, YESNO, ...) in declarations.

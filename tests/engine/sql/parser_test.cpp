@@ -61,7 +61,8 @@ TEST(DateLiteral, UsAndIsoFormsWithTimes) {
   EXPECT_EQ(parseDateLiteral(u"1/2/99"), parseDateLiteral(u"1999-01-02"));
   EXPECT_FALSE(parseDateLiteral(u"2/30/2003"));
   EXPECT_FALSE(parseDateLiteral(u"2001-02-29"));
-  EXPECT_FALSE(parseDateLiteral(u"13/1/2003"));
+  EXPECT_EQ(parseDateLiteral(u"13/1/2003"), parseDateLiteral(u"2003-01-13"));  // no month 13: d/m
+  EXPECT_EQ(parseDateLiteral(u"Jan 5, 2003"), parseDateLiteral(u"2003-01-05"));
   EXPECT_FALSE(parseDateLiteral(u"hello"));
   EXPECT_FALSE(parseDateLiteral(u"1/1/2003 25:00"));
   EXPECT_EQ(errorOf(u"SELECT * FROM t WHERE d = #2/30/2003#"), 3075);
@@ -306,6 +307,18 @@ TEST(Parser, SyntaxErrorsCarryTheStatementsNumber) {
   EXPECT_EQ(errorOf(u"SELECT * FROM t WHERE a Between 1 Or 2"), 3075);
   EXPECT_EQ(errorOf(u"SELECT * FROM"), 3131);
   EXPECT_EQ(errorOf(u"SELECT * FROM t; SELECT 1"), 3142);
+  // Deep nesting is refused, not followed until the stack runs out.
+  std::u16string deep = u"SELECT * FROM t WHERE " + std::u16string(100000, u'(') + u"1" +
+                        std::u16string(100000, u')');
+  EXPECT_EQ(errorOf(deep.c_str()), 3071);
+  std::u16string signs = u"SELECT " + std::u16string(100000, u'-') + u"1 FROM t";
+  EXPECT_EQ(errorOf(signs.c_str()), 3071);
+  std::u16string chain = u"SELECT 1";
+  for (int i = 0; i < 5000; ++i) chain += u" + 1";
+  EXPECT_EQ(errorOf(chain.c_str()), 3071);
+  std::u16string nested = u"SELECT a FROM t";
+  for (int i = 0; i < 300; ++i) nested = u"SELECT * FROM (" + nested + u") AS q";
+  EXPECT_EQ(errorOf(nested.c_str()), 3071);
   // The description names the faulty expression.
   try {
     parseStatement(u"SELECT * FROM t WHERE a + * 2 > 1");
