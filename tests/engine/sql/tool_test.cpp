@@ -1,0 +1,107 @@
+// The tool's `query` and `run --dry-run` commands, run as a user runs them: the `brimvale`
+// program built beside this test program.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+};
+
+fs::path tool() { return fs::read_symlink("/proc/self/exe").parent_path() / "brimvale"; }
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+Outcome run(const std::string& args, bool withStderr = false) {
+  Outcome o;
+  std::string cmd = quote(tool().string()) + " " + args + (withStderr ? " 2>&1" : " 2>/dev/null");
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return o;
+  char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) o.out.append(buf, n);
+  int rc = pclose(p);
+  o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return o;
+}
+
+const std::string kBig = std::string(BV_FIXTURES_DIR) + "/generated/big_jet4.mdb";
+
+class Tool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fs::exists(tool())) << "build the brimvale tool first: " << tool();
+  }
+};
+
+TEST_F(Tool, QueryWritesTheExportFormat) {
+  Outcome exported = run("export " + quote(kBig) + " Customers");
+  Outcome queried = run("query " + quote(kBig) + " 'SELECT * FROM [Customers]'");
+  ASSERT_EQ(exported.status, 0);
+  ASSERT_EQ(queried.status, 0);
+  EXPECT_GT(queried.out.size(), 1000u);
+  EXPECT_EQ(queried.out, exported.out);
+  Outcome q = run("query " + quote(kBig) +
+                  " 'SELECT TOP 2 ID, Price, Shipped, Paid, Customer & \"!\" AS [a,b] FROM Orders "
+                  "WHERE ID > [first] ORDER BY ID' --param first=2");
+  EXPECT_EQ(q.status, 0);
+  EXPECT_EQ(q.out,
+            "ID,Price,Shipped,Paid,\"a,b\"\n"
+            "3,9125.3400,2006-04-02 19:00:49,1,\"Dmitri Jónsdóttir!\"\n"
+            "4,7170.4000,2011-07-06 00:00:00,0,\"Peter Öztürk!\"\n");
+}
+
+TEST_F(Tool, DryRunCountsAndLeavesTheFileAlone) {
+  fs::path copy = fs::temp_directory_path() / ("bv_tool_test_" + std::to_string(::getpid()) + ".mdb");
+  fs::copy_file(kBig, copy, fs::copy_options::overwrite_existing);
+  auto bytes = [](const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  };
+  const std::string before = bytes(copy);
+  Outcome del = run("run --dry-run " + quote(copy.string()) + " 'DELETE FROM Orders WHERE ID <= 1500'");
+  EXPECT_EQ(del.status, 0);
+  EXPECT_EQ(del.out, "1500 records would be affected\n");
+  Outcome upd = run("run --dry-run " + quote(copy.string()) +
+                    " 'UPDATE Customers SET City = \"Oslo\" WHERE ID = 7'");
+  EXPECT_EQ(upd.out, "1 record would be affected\n");
+  EXPECT_EQ(bytes(copy), before);
+  fs::remove(copy);
+}
+
+TEST_F(Tool, FailuresGiveJetNumbersAndExitStatus) {
+  Outcome sel = run("run --dry-run " + quote(kBig) + " 'SELECT * FROM Orders'", true);
+  EXPECT_EQ(sel.status, 1);
+  EXPECT_NE(sel.out.find("error 3065"), std::string::npos) << sel.out;
+  Outcome params = run("run --dry-run " + quote(kBig) + " 'DELETE FROM Orders WHERE Qty > Limit'", true);
+  EXPECT_EQ(params.status, 1);
+  EXPECT_NE(params.out.find("error 3061"), std::string::npos) << params.out;
+  Outcome missing = run("query " + quote(kBig) + " 'SELECT * FROM Nowhere'", true);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.out.find("error 3078"), std::string::npos) << missing.out;
+  Outcome action = run("query " + quote(kBig) + " 'DELETE FROM Orders'", true);
+  EXPECT_EQ(action.status, 1);
+  EXPECT_NE(action.out.find("error 3065"), std::string::npos) << action.out;
+  EXPECT_EQ(run("run " + quote(kBig) + " 'DELETE FROM Orders'").status, 2);
+  EXPECT_EQ(run("query " + quote(kBig)).status, 2);
+}
+
+}  // namespace
