@@ -88,18 +88,16 @@ TEST_F(Tool, DryRunCountsAndLeavesTheFileAlone) {
 }
 
 TEST_F(Tool, FailuresGiveJetNumbersAndExitStatus) {
-  Outcome sel = run("run --dry-run " + quote(kBig) + " 'SELECT * FROM Orders'", true);
-  EXPECT_EQ(sel.status, 1);
-  EXPECT_NE(sel.out.find("error 3065"), std::string::npos) << sel.out;
-  Outcome params = run("run --dry-run " + quote(kBig) + " 'DELETE FROM Orders WHERE Qty > Limit'", true);
-  EXPECT_EQ(params.status, 1);
-  EXPECT_NE(params.out.find("error 3061"), std::string::npos) << params.out;
-  Outcome missing = run("query " + quote(kBig) + " 'SELECT * FROM Nowhere'", true);
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.out.find("error 3078"), std::string::npos) << missing.out;
-  Outcome action = run("query " + quote(kBig) + " 'DELETE FROM Orders'", true);
-  EXPECT_EQ(action.status, 1);
-  EXPECT_NE(action.out.find("error 3065"), std::string::npos) << action.out;
+  auto expectError = [](const std::string& args, const char* number) {
+    Outcome o = run(args, true);
+    EXPECT_EQ(o.status, 1) << args;
+    EXPECT_NE(o.out.find(std::string("error ") + number), std::string::npos) << o.out;
+  };
+  expectError("run --dry-run " + quote(kBig) + " 'SELECT * FROM Orders'", "3065");
+  expectError("run --dry-run " + quote(kBig) + " 'DELETE FROM Orders WHERE Qty > Limit'", "3061");
+  expectError("query " + quote(kBig) + " 'SELECT * FROM Nowhere'", "3078");
+  expectError("query " + quote(kBig) + " 'DELETE FROM Orders'", "3065");
+  expectError("query " + quote(kBig) + " 'SELECT * FROM Orders WHERE'", "3141");
   EXPECT_EQ(run("run " + quote(kBig) + " 'DELETE FROM Orders'").status, 2);
   EXPECT_EQ(run("query " + quote(kBig)).status, 2);
 }
