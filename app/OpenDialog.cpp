@@ -68,9 +68,9 @@ HRESULT TOpenDialog::ExecuteItemDialog(HWND owner) {
   }
   auto types = SplitFilter(Filter);
   if (!types.empty()) {
-    std::vector<COMDLG_FILTERSPEC> specs;
-    for (auto& t : types) specs.push_back({t.first.c_str(), t.second.c_str()});
-    dlg->SetFileTypes(static_cast<UINT>(specs.size()), specs.data());
+    std::vector<COMDLG_FILTERSPEC> fileTypes;
+    for (auto& t : types) fileTypes.push_back({t.first.c_str(), t.second.c_str()});
+    dlg->SetFileTypes(static_cast<UINT>(fileTypes.size()), fileTypes.data());
     dlg->SetFileTypeIndex(static_cast<UINT>(FilterIndex));
   }
   // No option flags: the dialog neither hides nor insists on anything beyond its defaults.

@@ -208,8 +208,8 @@ struct ProbeIndex {
 };
 
 struct OutputCol {
-  SourceColumn spec;
-  bool typed = false;  // spec.type is known (a plain column)
+  SourceColumn colDef;
+  bool typed = false;  // colDef.type is known (a plain column)
   const Expr* expr = nullptr;
   int source = -1, column = -1;  // for * and t.* items
   bool explicitAlias = false;
@@ -349,7 +349,7 @@ class Executor {
     } else {
       Plan& sub = bindSelect(*r.sub, nullptr);
       s.derived = r.sub.get();
-      for (const auto& o : sub.outputs) s.columns.push_back(o.spec);
+      for (const auto& o : sub.outputs) s.columns.push_back(o.colDef);
     }
     for (const auto& other : p.sources)
       if (namesEqual(other.refName, s.refName))
@@ -400,7 +400,7 @@ class Executor {
       }
       if (depth == 0 && s->aliases && e.qualifier.empty()) {
         for (size_t k = 0; k < p.outputs.size(); ++k) {
-          if (namesEqual(p.outputs[k].spec.name, e.name)) {
+          if (namesEqual(p.outputs[k].colDef.name, e.name)) {
             e.depth = 0;
             e.output = int(k);
             return;
@@ -544,7 +544,7 @@ class Executor {
           any = true;
           for (size_t c = 0; c < src.columns.size(); ++c) {
             OutputCol o;
-            o.spec = src.columns[c];
+            o.colDef = src.columns[c];
             o.typed = true;
             o.source = int(i);
             o.column = int(c);
@@ -564,13 +564,13 @@ class Executor {
       OutputCol o;
       o.expr = item.expr.get();
       o.explicitAlias = !item.alias.empty();
-      o.spec.name = o.explicitAlias ? item.alias : outputName(*item.expr, p, exprCounter);
+      o.colDef.name = o.explicitAlias ? item.alias : outputName(*item.expr, p, exprCounter);
       const Expr& e = *item.expr;
       if (e.kind == ExprKind::Column && e.param < 0 && e.depth == 0) {
-        std::u16string name = o.spec.name;
-        o.spec = p.sources[e.source].columns[e.column];
-        o.spec.name = name;
-        o.spec.autoNumber = false;
+        std::u16string name = o.colDef.name;
+        o.colDef = p.sources[e.source].columns[e.column];
+        o.colDef.name = name;
+        o.colDef.autoNumber = false;
         o.typed = true;
       }
       p.outputs.push_back(o);
@@ -578,14 +578,14 @@ class Executor {
     // Two unaliased fields of the same name from different tables are told apart by table.
     for (size_t a = 0; a < p.outputs.size(); ++a) {
       for (size_t b = a + 1; b < p.outputs.size(); ++b) {
-        if (!namesEqual(p.outputs[a].spec.name, p.outputs[b].spec.name)) continue;
+        if (!namesEqual(p.outputs[a].colDef.name, p.outputs[b].colDef.name)) continue;
         for (size_t k : {a, b}) {
           OutputCol& o = p.outputs[k];
           int src = o.source >= 0 ? o.source
                     : (o.expr && o.expr->kind == ExprKind::Column && o.expr->param < 0 &&
                        o.expr->depth == 0) ? o.expr->source : -1;
-          if (!o.explicitAlias && src >= 0 && o.spec.name.find(u'.') == std::u16string::npos)
-            o.spec.name = p.sources[src].refName + u"." + o.spec.name;
+          if (!o.explicitAlias && src >= 0 && o.colDef.name.find(u'.') == std::u16string::npos)
+            o.colDef.name = p.sources[src].refName + u"." + o.colDef.name;
         }
       }
     }
@@ -1274,6 +1274,7 @@ class Executor {
   std::vector<OutRow> runGrouped(Plan& p, const Frame* parent) {
     const Select& s = *p.select;
     struct Group {
+      std::vector<Value> key;                // the grouped fields' values
       std::vector<std::vector<Value>> rows;  // copy of the first row of each source
       std::vector<char> present;
       std::vector<Accumulator> accs;
@@ -1289,6 +1290,7 @@ class Executor {
       auto [number, fresh] = index.find(key);
       if (fresh) {
         Group g;
+        g.key = key;
         g.rows.resize(p.sources.size());
         g.present.resize(p.sources.size());
         for (size_t i = 0; i < p.sources.size(); ++i) {
@@ -1311,6 +1313,13 @@ class Executor {
       g.accs.resize(p.aggregates.size());
       groups.push_back(std::move(g));
     }
+    // Jet forms groups by sorting on the grouped fields, so without an ORDER BY the groups
+    // come out in ascending order of those fields.
+    std::stable_sort(groups.begin(), groups.end(), [](const Group& a, const Group& b) {
+      for (size_t i = 0; i < a.key.size() && i < b.key.size(); ++i)
+        if (int c = compareForSort(a.key[i], b.key[i])) return c < 0;
+      return false;
+    });
     std::vector<OutRow> out;
     Frame fr;
     fr.parent = parent;
@@ -1417,7 +1426,7 @@ class Executor {
   static std::vector<SourceColumn> resultColumns(const Plan& p, const std::vector<std::vector<Value>>& rows) {
     std::vector<SourceColumn> cols;
     for (size_t k = 0; k < p.outputs.size(); ++k) {
-      SourceColumn c = p.outputs[k].spec;
+      SourceColumn c = p.outputs[k].colDef;
       c.autoNumber = false;
       if (!p.outputs[k].typed) {
         c.type = ColType::Text;
@@ -1483,9 +1492,9 @@ void Executor::bindStatement() {
             t.source = src;
             t.column = col;
             p.sources[src].needed[col] = true;
-            const SourceColumn& spec = p.sources[src].columns[col];
-            if (spec.autoNumber)
-              throw JetError(3113, "The field " + quoted(spec.name) +
+            const SourceColumn& colDef = p.sources[src].columns[col];
+            if (colDef.autoNumber)
+              throw JetError(3113, "The field " + quoted(colDef.name) +
                                        " is an AutoNumber and cannot be updated.");
           }
           if (b.where) bindExpr(*b.where, sc, NoAggregates, "a WHERE clause");
@@ -1652,7 +1661,7 @@ ActionPlan Executor::insert(const InsertStmt& ins) {
     if (ins.columns.empty()) {
       // Without a field list the SELECT's fields go to the fields of the same names.
       for (const auto& o : sp.outputs) {
-        std::u16string name = o.spec.name;
+        std::u16string name = o.colDef.name;
         size_t dot = name.find(u'.');
         if (!o.explicitAlias && dot != std::u16string::npos) name = name.substr(dot + 1);
         ch.columns.push_back(columnOf(name));

@@ -353,6 +353,9 @@ void appendGuid(const Guid& g, std::string& out) {
 void appendJet4CsvText(const uint8_t* p, size_t n, std::string& out) {
   viaSink(out, [&](CsvSink& s) { appendJet4CsvText(p, n, s); });
 }
+void appendCsvHeaderName(const std::u16string& name, std::string& out) {
+  viaSink(out, [&](CsvSink& s) { appendName(name, s); });
+}
 
 bool exportCsv(const Database& db, const TableDef& table,
                const std::function<bool(const char*, size_t)>& write, uint64_t* rows) {

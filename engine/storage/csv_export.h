@@ -23,6 +23,9 @@ void appendJet4CsvText(const uint8_t* p, size_t n, CsvSink& out);
 
 // Appends one value, CSV-escaped, to `out`.
 void appendCsvValue(const Value& v, std::string& out);
+// Appends a column name as the header line writes it: quoted only when it holds a
+// separator, a quote or a line break.
+void appendCsvHeaderName(const std::u16string& name, std::string& out);
 // Appends stored Jet 4 text (UCS-2, or compressed after FF FE) as a quoted CSV field,
 // converting straight to UTF-8; the same result as decoding it and appending the Value.
 void appendJet4CsvText(const uint8_t* p, size_t n, std::string& out);

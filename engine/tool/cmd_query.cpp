@@ -10,14 +10,6 @@ namespace {
 
 const bv::tool::Command& self() { return *bv::tool::findCommand("query"); }
 
-// The header line quotes a name only when it holds a separator, a quote or a line break,
-// as the export command's header does.
-void appendHeaderName(const std::u16string& name, std::string& out) {
-  bool quote = name.find_first_of(u",\"\r\n") != std::u16string::npos;
-  if (quote) bv::storage::appendCsvValue(bv::Value(name), out);
-  else out += bv::storage::toUtf8(name);
-}
-
 const bv::tool::Registration reg{{
     "query", "run a SELECT statement and print its rows as CSV",
     "usage: brimvale query DB SQL [--param NAME=VALUE]... [--password=PW]\n"
@@ -45,7 +37,7 @@ const bv::tool::Registration reg{{
       std::string out;
       for (size_t i = 0; i < rs.columns.size(); ++i) {
         if (i) out.push_back(',');
-        appendHeaderName(rs.columns[i].name, out);
+        bv::storage::appendCsvHeaderName(rs.columns[i].name, out);
       }
       out.push_back('\n');
       for (const auto& row : rs.rows) {

@@ -169,6 +169,18 @@ TEST_F(Exec, GroupingAndAggregates) {
   EXPECT_EQ(ids(rows(u"SELECT Dept, Count(*) AS n FROM Emp GROUP BY Dept HAVING n = 2 ORDER BY Dept")), (V{10, 20}));
 }
 
+TEST_F(Exec, GroupsComeOutInTheOrderOfTheGroupedFieldsWithoutOrderBy) {
+  // The first row seen belongs to Dept 10, yet the Null group comes first and 20 last.
+  EXPECT_EQ(ids(rows(u"SELECT Dept, Count(*) FROM Emp GROUP BY Dept")), (V{-1, 10, 20}));
+  // With two grouped fields the second orders rows within equal first ones.
+  EXPECT_EQ(ids(rows(u"SELECT Boss, ID FROM Emp WHERE Boss IS NOT NULL GROUP BY Boss, ID"), 0),
+            (V{1, 1, 3, 3}));
+  EXPECT_EQ(ids(rows(u"SELECT Dept, Boss FROM Emp WHERE Dept IS NOT NULL GROUP BY Dept, Boss"), 1),
+            (V{-1, 1, 1, 3}));
+  // An ORDER BY still decides.
+  EXPECT_EQ(ids(rows(u"SELECT Dept FROM Emp GROUP BY Dept ORDER BY Dept DESC")), (V{20, 10, -1}));
+}
+
 TEST_F(Exec, GroupingErrors) {
   EXPECT_EQ(error(u"SELECT Name, Count(*) FROM Emp GROUP BY Dept"), 3122);
   EXPECT_EQ(error(u"SELECT Name, Count(*) FROM Emp"), 3122);
