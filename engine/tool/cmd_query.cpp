@@ -1,10 +1,10 @@
 // `brimvale query DB SQL`: runs a SELECT and writes its rows as CSV.
 #include "engine/sql/exec.h"
-#include "engine/sql/param_text.h"
 #include "engine/sql/parser.h"
 #include "engine/sql/storage_catalog.h"
 #include "engine/storage/csv_export.h"
 #include "engine/tool/command.h"
+#include "engine/tool/statement_options.h"
 
 namespace {
 
@@ -20,13 +20,8 @@ const bv::tool::Registration reg{{
     "  --password=PW       the database password, if the file has one\n",
     [](bv::tool::Args& args) -> int {
       std::string pw;
-      args.takeOption("password", pw);
       bv::sql::ParamValues params;
-      auto nextParam = [&](std::string& v) { return args.takeOption("param", v); };
-      if (!bv::sql::collectParamAssignments(nextParam, params))
-        return bv::tool::usageError(self(), "--param needs NAME=VALUE");
-      if (args.positional.size() != 2)
-        return bv::tool::usageError(self(), "expected a database file and a statement");
+      if (int status = bv::tool::takeStatementOptions(self(), args, pw, params)) return status;
       auto stmt = bv::sql::parseStatement(bv::storage::fromUtf8(args.positional[1]));
       if (stmt.isAction())
         throw bv::JetError(3065, "query runs SELECT statements only; use `brimvale run` for an "

@@ -2,10 +2,10 @@
 #include <cstdio>
 
 #include "engine/sql/exec.h"
-#include "engine/sql/param_text.h"
 #include "engine/sql/parser.h"
 #include "engine/sql/storage_catalog.h"
 #include "engine/tool/command.h"
+#include "engine/tool/statement_options.h"
 
 namespace {
 
@@ -22,14 +22,9 @@ const bv::tool::Registration reg{{
     "  --password=PW       the database password, if the file has one\n",
     [](bv::tool::Args& args) -> int {
       std::string pw;
-      args.takeOption("password", pw);
       const bool dryRun = args.takeFlag("dry-run");
       bv::sql::ParamValues params;
-      auto nextParam = [&](std::string& v) { return args.takeOption("param", v); };
-      if (!bv::sql::collectParamAssignments(nextParam, params))
-        return bv::tool::usageError(self(), "--param needs NAME=VALUE");
-      if (args.positional.size() != 2)
-        return bv::tool::usageError(self(), "expected a database file and a statement");
+      if (int status = bv::tool::takeStatementOptions(self(), args, pw, params)) return status;
       if (!dryRun)
         return bv::tool::usageError(self(), "only --dry-run is available: this build does not "
                                             "write to database files");
