@@ -10,6 +10,7 @@
 #include "engine/storage/file.h"
 #include "engine/storage/tabledef.h"
 #include "engine/storage/text.h"
+#include "engine/storage/write_unit.h"
 
 namespace bv::storage {
 
@@ -17,6 +18,9 @@ struct Database::TableCache {
   std::unique_ptr<File> file;
   std::mutex mu;
   std::map<uint32_t, std::shared_ptr<const TableDef>> byPage;
+  // Definitions replaced after a change: kept alive, since callers may hold plain
+  // references to them for as long as the Database lives.
+  std::vector<std::shared_ptr<const TableDef>> retired;
 };
 
 namespace {
@@ -132,9 +136,15 @@ void Database::readHeader(const std::u16string& password) {
   cache_ = std::make_unique<PageCache>(f, pageSize_, static_cast<uint32_t>(size / pageSize_), budget);
 }
 
-uint32_t Database::pageCount() const { return cache_->pageCount(); }
+uint32_t Database::pageCount() const { return unit_ ? unit_->pageCount() : cache_->pageCount(); }
 
-PageRef Database::page(uint32_t n) const { return cache_->get(n); }
+PageRef Database::page(uint32_t n) const { return unit_ ? unit_->page(n) : cache_->get(n); }
+
+void Database::invalidateTables() {
+  std::lock_guard<std::mutex> lock(tables_->mu);
+  for (auto& [page, def] : tables_->byPage) tables_->retired.push_back(std::move(def));
+  tables_->byPage.clear();
+}
 
 void Database::readCatalog() {
   auto sys = tableAt(2, u"MSysObjects");

@@ -148,6 +148,7 @@ struct TableDef {
 };
 
 class Database;
+class WriteUnit;
 
 // Streams the live rows of one table: data pages in page order, slots in order; deleted
 // rows skipped, moved rows read where they now live. Values are decoded on demand; long
@@ -217,8 +218,13 @@ class Database {
   TableCursor scan(const TableDef& table) const;
   TableCursor scan(std::shared_ptr<const TableDef> table) const;
 
-  // A page through the cache. JetError 3049 if the page lies beyond the end of the file.
+  // A page through the cache (or, while a write unit is active, as the unit sees it).
+  // JetError 3049 if the page lies beyond the end of the file.
   PageRef page(uint32_t n) const;
+  // The write unit in progress, or nullptr.
+  WriteUnit* activeUnit() const { return unit_; }
+  // Forgets parsed table definitions (after a unit changed or dropped TDEF pages).
+  void invalidateTables();
   // The pages a usage map lists, ascending. A null pointer gives an empty list. Pages past
   // the end of the file are left out; `pastEnd` (if given) tells whether there were any
   // (the global map marks them free; in any other map they mean the file was truncated).
@@ -247,6 +253,7 @@ class Database {
   PageCache& cache() const { return *cache_; }
 
  private:
+  friend class WriteUnit;
   Database() = default;
   void readHeader(const std::u16string& password);
   void readCatalog();
@@ -265,6 +272,7 @@ class Database {
   std::vector<CatalogEntry> catalog_;
   struct TableCache;
   std::unique_ptr<TableCache> tables_;
+  WriteUnit* unit_ = nullptr;
 };
 
 // Masks or unmasks (the same operation) the encoded region of a header page in place.

@@ -49,6 +49,8 @@ class PageCache {
   uint32_t pageCount() const { return pageCount_; }
   // Drops a page (after the file changed underneath), or all pages.
   void invalidate(uint32_t page);
+  // The file's length in pages changed (a write unit grew or cut it).
+  void setPageCount(uint32_t n) { pageCount_ = n; }
   void clear();
   // Statistics: pages read from the file since opening.
   uint64_t reads() const { return reads_; }
