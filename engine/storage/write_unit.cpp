@@ -4,8 +4,14 @@
 
 #include "engine/storage/error.h"
 #include "engine/storage/file.h"
+#include "engine/storage/usage_map_edit.h"
 
 namespace bv::storage {
+
+namespace {
+const RowPointer kGlobalMap{1, 0};  // page 1, row 0: bit set = page free
+constexpr uint32_t kMaxPages = 0x1000000;  // row pointers hold 24-bit page numbers
+}  // namespace
 
 WriteUnit::WriteUnit(Database& db, WriteOptions options) : db_(db), options_(options) {
   if (db.mode() != OpenMode::ReadWrite)
@@ -48,13 +54,31 @@ uint8_t* WriteUnit::modify(uint32_t n) {
 }
 
 uint32_t WriteUnit::allocate() {
+  // A page the global map marks free (pages 0-2 are never handed out), else a new one at
+  // the end of the file. Only bits are cleared here, and clearing a bit never allocates,
+  // so making room in a map (which allocates bitmap pages) cannot recurse.
+  for (uint32_t p : db_.usageMapPages(kGlobalMap)) {
+    if (p < 3) continue;
+    setPageInMap(*this, kGlobalMap, p, false);
+    std::memset(modify(p), 0, db_.pageSize());
+    return p;
+  }
+  if (pageCount_ >= kMaxPages)
+    throw JetError(3035, "The database '" + db_.path() + "' has reached the largest size the format allows.");
   const uint32_t n = pageCount_++;
   std::shared_ptr<uint8_t[]> fresh(new uint8_t[db_.pageSize()]());
   pages_[n] = std::move(fresh);
+  // The global map marks pages past the end of the file free; this one is now in use.
+  if (mapHasPage(db_, kGlobalMap, n)) setPageInMap(*this, kGlobalMap, n, false);
   return n;
 }
 
-void WriteUnit::release(uint32_t n) { std::memset(modify(n), 0, db_.pageSize()); }
+void WriteUnit::release(uint32_t n) {
+  if (n < 3 || n >= pageCount_)
+    throw JetError(3049, "Page " + std::to_string(n) + " of '" + db_.path() + "' cannot be given back.");
+  std::memset(modify(n), 0, db_.pageSize());
+  setPageInMap(*this, kGlobalMap, n, true);
+}
 
 std::vector<uint32_t> WriteUnit::changedPages() const {
   std::vector<uint32_t> out;
