@@ -8,7 +8,9 @@
 #include <unordered_map>
 
 #include "engine/sql/conv_value.h"
+#include "engine/sql/in_set.h"
 #include "engine/sql/lexer.h"
+#include "engine/sql/row_keys.h"
 #include "engine/sql/value_ops.h"
 #include "engine/storage/text_key.h"
 #include "engine/storage/error.h"
@@ -59,121 +61,6 @@ UnaryOp toUnary(Op op) {
 }
 
 std::string quoted(std::u16string_view s) { return "'" + toUtf8(s) + "'"; }
-
-struct RowsLess {
-  bool operator()(const std::vector<Value>& a, const std::vector<Value>& b) const {
-    size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-      int c = compareForSort(a[i], b[i]);
-      if (c != 0) return c < 0;
-    }
-    return a.size() < b.size();
-  }
-};
-
-// The exact bytes of a row of values: rows with equal bytes are certainly equal, so this
-// serves as a fast first lookup before the collation-aware comparison.
-void appendExact(const Value& v, std::string& out) {
-  out.push_back(char(v.kind()));
-  std::visit(
-      [&](const auto& x) {
-        using T = std::decay_t<decltype(x)>;
-        if constexpr (std::is_same_v<T, std::u16string>) {
-          out.append(reinterpret_cast<const char*>(x.data()), x.size() * 2);
-          out.append(2, '\0');
-        } else if constexpr (std::is_same_v<T, Bytes>) {
-          out.append(std::to_string(x.size()));
-          out.push_back(':');
-          out.append(reinterpret_cast<const char*>(x.data()), x.size());
-        } else if constexpr (!std::is_same_v<T, std::monostate>) {
-          out.append(reinterpret_cast<const char*>(&x), sizeof(x));
-        }
-      },
-      v.storage());
-}
-
-// Bytes that are equal for values that compare equal (numbers of any type by value, text
-// by its sort key, which ignores case): a bucket for hashing. Values in one bucket may
-// still differ (text beyond the key's 255 characters), so a bucket is only a candidate.
-void appendBucket(const Value& v, std::string& out) {
-  switch (v.kind()) {
-    case Kind::Null:
-      out.push_back('0');
-      return;
-    case Kind::Text: {
-      out.push_back('T');
-      const auto& t = v.as<std::u16string>();
-      std::vector<uint8_t> key;
-      try {
-        storage::appendJet4TextKey(key, t, true);
-      } catch (const JetError&) {
-        // No sort data for some character: case-folded code units serve instead.
-        key.clear();
-        for (char16_t c : t) {
-          char16_t f = (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
-          key.push_back(uint8_t(f >> 8));
-          key.push_back(uint8_t(f));
-        }
-      }
-      out.append(reinterpret_cast<const char*>(key.data()), key.size());
-      out.push_back('\0');
-      return;
-    }
-    case Kind::Binary:
-    case Kind::Guid:
-      appendExact(v, out);
-      return;
-    default: {
-      out.push_back('N');
-      double d = toDouble(v);
-      if (d == 0) d = 0;  // -0 and 0 are one value
-      out.append(reinterpret_cast<const char*>(&d), sizeof d);
-      return;
-    }
-  }
-}
-
-bool rowsEqual(const std::vector<Value>& a, const std::vector<Value>& b) {
-  for (size_t i = 0; i < a.size(); ++i)
-    if (compareForSort(a[i], b[i]) != 0) return false;
-  return true;
-}
-
-// Numbers rows that are equal under compareForSort (GROUP BY, DISTINCT).
-class RowIndex {
- public:
-  // The number of the group `key` belongs to, and whether it is new.
-  std::pair<size_t, bool> find(const std::vector<Value>& key) {
-    exact_.clear();
-    for (const auto& v : key) appendExact(v, exact_);
-    auto hit = fast_.find(exact_);
-    if (hit != fast_.end()) return {hit->second, false};
-    bucket_.clear();
-    for (const auto& v : key) appendBucket(v, bucket_);
-    auto& candidates = buckets_[bucket_];
-    size_t number = rows_.size();
-    bool fresh = true;
-    for (size_t c : candidates) {
-      if (rowsEqual(rows_[c], key)) {
-        number = c;
-        fresh = false;
-        break;
-      }
-    }
-    if (fresh) {
-      rows_.push_back(key);
-      candidates.push_back(number);
-    }
-    fast_.emplace(exact_, number);
-    return {number, fresh};
-  }
-
- private:
-  std::string exact_, bucket_;
-  std::unordered_map<std::string, size_t> fast_;
-  std::unordered_map<std::string, std::vector<size_t>> buckets_;
-  std::vector<std::vector<Value>> rows_;
-};
 
 uint64_t rowKey(RowId id) { return (uint64_t(id.page) << 8) | id.row; }
 
@@ -683,6 +570,10 @@ class Executor {
       }
       case ExprKind::InList: {
         Value v = eval(*e.args[0], f);
+        if (const InSet* set = constantSet(e, f)) {
+          Value r = set->contains(v);
+          return e.negated ? applyUnary(UnaryOp::Not, r) : r;
+        }
         std::vector<Value> list;
         list.reserve(e.args.size() - 1);
         for (size_t i = 1; i < e.args.size(); ++i) list.push_back(eval(*e.args[i], f));
@@ -721,6 +612,32 @@ class Executor {
     }
     return Value();
   }
+
+  // An IN list of constants (literals and parameters) becomes a set on first use.
+  static bool isConstant(const Expr& e) {
+    switch (e.kind) {
+      case ExprKind::Literal: return e.output < 0;
+      case ExprKind::Param: return true;
+      case ExprKind::Column: return e.param >= 0;
+      case ExprKind::Unary: return e.op != Op::Not && isConstant(*e.args[0]);
+      default: return false;
+    }
+  }
+  const InSet* constantSet(const Expr& e, const Frame& f) {
+    auto it = inSets_.find(&e);
+    if (it != inSets_.end()) return it->second.get();
+    std::unique_ptr<InSet> set;
+    bool constant = true;
+    for (size_t i = 1; i < e.args.size() && constant; ++i) constant = isConstant(*e.args[i]);
+    if (constant) {
+      std::vector<Value> items;
+      items.reserve(e.args.size() - 1);
+      for (size_t i = 1; i < e.args.size(); ++i) items.push_back(eval(*e.args[i], f));
+      set = std::make_unique<InSet>(std::move(items));
+    }
+    return inSets_.emplace(&e, std::move(set)).first->second.get();
+  }
+  std::unordered_map<const Expr*, std::unique_ptr<InSet>> inSets_;
 
   bool accepts(const Expr* cond, const Frame& f) { return !cond || isTrue(eval(*cond, f)); }
 
@@ -1476,9 +1393,18 @@ void Executor::bindStatement() {
           root_ = &bindSelect(*b.select, nullptr);
         } else if constexpr (std::is_same_v<T, UpdateStmt>) {
           Plan& p = newPlan();
-          p.items.push_back(b.target.get());
+          // The tables of "UPDATE a, b" are separate items, joined as the WHERE links them.
+          std::function<void(const TableRef&)> items = [&](const TableRef& r) {
+            if (r.kind == TableRef::Kind::Join && r.join == JoinKind::Cross) {
+              items(*r.left);
+              items(*r.right);
+            } else {
+              p.items.push_back(&r);
+            }
+          };
+          items(*b.target);
           root_ = &p;
-          addSources(p, *b.target);
+          for (const TableRef* item : p.items) addSources(p, *item);
           Scope sc{&p, nullptr, false};
           bindJoinConditions(*b.target, sc);
           for (const auto& a : b.sets) {
@@ -1764,6 +1690,7 @@ ActionPlan Executor::action() {
 
 std::vector<std::u16string> statementParameters(const Statement& st, const Catalog& catalog) {
   ParamValues none;
+  TextOrderScope order(catalog.textOrder());
   Executor ex(st, catalog, none);
   return ex.bindOnly();
 }
@@ -1771,11 +1698,13 @@ std::vector<std::u16string> statementParameters(const Statement& st, const Catal
 ResultSet executeSelect(const Statement& st, const Catalog& catalog, const ParamValues& params) {
   if (st.kind() != StatementKind::Select)
     throw JetError(3065, "Only a SELECT returns rows; this statement is an action.");
+  TextOrderScope order(catalog.textOrder());
   Executor ex(st, catalog, params);
   return ex.select();
 }
 
 ActionPlan planAction(const Statement& st, const Catalog& catalog, const ParamValues& params) {
+  TextOrderScope order(catalog.textOrder());
   Executor ex(st, catalog, params);
   return ex.action();
 }
