@@ -171,6 +171,9 @@ class TableCursor {
   // whose value is only in the null mask). Memo/OLE give the long value's data. The bytes
   // stay valid until next() or the next rawValue() call.
   bool rawValue(size_t column, const uint8_t*& data, size_t& size);
+  // The field bytes as the row stores them, undecoded (Memo/OLE: the long value's header and
+  // any data kept in the row): false for Null and Yes/No. Valid until next().
+  bool storedField(size_t column, const uint8_t*& data, size_t& size);
   void readRow(std::vector<Value>& out); // all columns, in TableDef::columns order
   const TableDef& table() const;
   // Position the cursor on one row (as an index entry names it). False if the slot is
