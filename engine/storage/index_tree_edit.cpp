@@ -202,9 +202,10 @@ bool IndexTreeEditor::remove(const IndexEntry& e) {
 
 void IndexTreeEditor::writePage(uint32_t pageNo, Cached* c) {
   c->ip.tdefPage = tdefPage_;
-  std::vector<uint8_t> bytes = encodeIndexPage(c->ip, jet4_);
-  std::memcpy(unit_.modify(pageNo), bytes.data(), bytes.size());
-  c->bytes = std::move(bytes);
+  // Encoded beside the unit's page first, so a failure leaves the page as it was.
+  c->bytes.resize(unit_.pageSize());
+  encodeIndexPageInto(c->ip, jet4_, c->bytes.data());
+  std::memcpy(unit_.modify(pageNo), c->bytes.data(), c->bytes.size());
 }
 
 uint32_t IndexTreeEditor::newPage(const IndexPage& ip) {
