@@ -1,6 +1,7 @@
 #include "engine/storage/table_writer.h"
 
 #include <limits>
+#include <optional>
 #include <random>
 
 #include "engine/storage/data_page_edit.h"
@@ -85,13 +86,44 @@ struct TableWriter::Impl {
   }
 
   struct Stored {
+    Bytes raw;  // rawBytes() when read
     std::vector<Value> values;
     std::vector<Bytes> longFields;  // stored Memo/OLE fields (empty when Null)
   };
 
+  // The row read last, kept until the next change: an update usually follows a read of the
+  // same row, which then need not be decoded twice.
+  mutable std::optional<std::pair<RowId, Stored>> lastRead;
+
+  const Stored& readCached(RowId id) const {
+    // A hit only while the stored bytes are unchanged (another writer may have changed the
+    // row meanwhile).
+    if (!lastRead || !(lastRead->first == id) || lastRead->second.raw != rawBytes(id)) {
+      lastRead.reset();
+      lastRead.emplace(id, readStored(id));
+    }
+    return lastRead->second;
+  }
+
+  // The bytes of the row's slot (and of its moved copy), with the slot flags.
+  Bytes rawBytes(RowId id) const {
+    Bytes out;
+    Database::RowBytes rb = db.rowBytes(id.page, id.row);
+    if (!rb.valid) return out;
+    out.assign(rb.data(), rb.data() + rb.size());
+    out.push_back(static_cast<uint8_t>(rb.slotFlags >> 8));
+    if ((rb.slotFlags & kRowOverflow) && rb.size() >= 4) {
+      const RowPointer rp = RowPointer::fromRaw(get32(rb.data()));
+      Database::RowBytes target = db.rowBytes(rp.page, rp.row);
+      if (target.valid) out.insert(out.end(), target.data(), target.data() + target.size());
+    }
+    return out;
+  }
+
   Stored readStored(RowId id) const {
     seek(id);
     Stored s;
+    s.raw = rawBytes(id);
     reader.readRow(s.values);
     s.longFields.resize(t.columns.size());
     for (size_t i = 0; i < t.columns.size(); ++i) {
@@ -288,6 +320,7 @@ const TableDef& TableWriter::table() const { return impl_->t; }
 
 RowId TableWriter::insert(std::span<const Value> row) {
   Impl& m = *impl_;
+  m.lastRead.reset();
   m.checkWidth(row);
   std::vector<Value> vals(row.begin(), row.end());
   const uint32_t counter = m.fillAutoNumbers(vals);
@@ -305,7 +338,8 @@ RowId TableWriter::insert(std::span<const Value> row) {
 void TableWriter::update(RowId id, std::span<const Value> row) {
   Impl& m = *impl_;
   m.checkWidth(row);
-  Impl::Stored old = m.readStored(id);
+  const Impl::Stored old = m.readCached(id);
+  m.lastRead.reset();  // (old is a copy: the cache is dropped before anything changes)
   std::vector<Value> vals(row.begin(), row.end());
   // An AutoNumber given as Null keeps its number.
   for (size_t i = 0; i < vals.size(); ++i)
@@ -330,7 +364,8 @@ void TableWriter::update(RowId id, std::span<const Value> row) {
 
 void TableWriter::remove(RowId id) {
   Impl& m = *impl_;
-  Impl::Stored old = m.readStored(id);
+  const Impl::Stored old = m.readCached(id);
+  m.lastRead.reset();
   std::vector<std::vector<RowPointer>> freed(old.values.size());
   for (size_t i = 0; i < old.values.size(); ++i)
     if (!old.longFields[i].empty()) freed[i] = m.lv.rowsOf(old.longFields[i]);
@@ -349,11 +384,6 @@ void TableWriter::remove(RowId id) {
   m.afterFree(id.page);
 }
 
-std::vector<Value> TableWriter::read(RowId id) const {
-  impl_->seek(id);
-  std::vector<Value> out;
-  impl_->reader.readRow(out);
-  return out;
-}
+std::vector<Value> TableWriter::read(RowId id) const { return impl_->readCached(id).values; }
 
 }  // namespace bv::storage
