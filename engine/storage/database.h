@@ -6,7 +6,10 @@
 //   3044  the path is not valid (a directory, or cannot be opened)
 //   3343  the file is not a Jet 3 / Jet 4 database (or a format this engine cannot read)
 //   3031  the database has a password and none (or a wrong one) was given
-//   3049  the file is damaged: truncated, or a page contradicts the rest
+//   3049  the file is damaged: truncated, or a page contradicts the rest; or its last change
+//         was interrupted and the file is opened read-only (a ReadWrite open restores it
+//         from the journal beside it before reading anything, see journal.h)
+//   3040  reading the file failed (device error)
 //   3078  no table of that name
 #pragma once
 
