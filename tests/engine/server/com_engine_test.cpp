@@ -188,6 +188,33 @@ TEST_F(Engine, AFailedCallFillsTheErrorsCollectionAndIErrorInfoAndALaterOneRepla
   live->Release();
 }
 
+TEST_F(Engine, ExecuteReportsTheRecordsAffectedByTheLastStatement) {
+  REQUIRE_FIXTURE(path, "jet4/testV2000.mdb");
+  ASSERT_EQ(openDatabase(engine, path, &db), S_OK);
+  const HRESULT hr = execute(db, L"UPDATE Table1 SET C = C + 1");
+  if (hr == jet(3032)) GTEST_SKIP() << "the engine does not write files yet";
+  ASSERT_EQ(hr, S_OK);
+  LONG records = -1;
+  ASSERT_EQ(db->get_RecordsAffected(&records), S_OK);
+  EXPECT_EQ(records, 2);
+  ASSERT_EQ(execute(db, L"DELETE FROM Table1 WHERE A = 'nobody'"), S_OK);
+  db->get_RecordsAffected(&records);
+  EXPECT_EQ(records, 0);
+  ASSERT_EQ(execute(db, L"DELETE FROM Table1 WHERE A = 'a'", 0), S_OK);
+  db->get_RecordsAffected(&records);
+  EXPECT_EQ(records, 1);
+  // A failed statement affected nothing.
+  EXPECT_EQ(execute(db, L"DELETE FROM Tabel1"), jet(3078));
+  db->get_RecordsAffected(&records);
+  EXPECT_EQ(records, 0);
+  // Each database object counts its own statements.
+  DAODatabase* second = nullptr;
+  ASSERT_EQ(openDatabase(engine, path, &second), S_OK);
+  second->get_RecordsAffected(&records);
+  EXPECT_EQ(records, 0);
+  second->Release();
+}
+
 TEST_F(Engine, ExecuteOptionsAndArgumentKinds) {
   REQUIRE_FIXTURE(path, "jet4/testV2000.mdb");
   ASSERT_EQ(openDatabase(engine, path, &db), S_OK);
