@@ -122,6 +122,15 @@ TEST_F(Engine, OpensAJet4AndAJet3FileAndReportsWhatItOpened) {
 
   DAODatabase* db3 = nullptr;
   ASSERT_EQ(openDatabase(engine, jet3, &db3), S_OK);
+  EXPECT_EQ(db3->Release(), 0u);
+  // Under Wine, a Unix path names the file too; the database keeps the name it was given.
+  const std::wstring unixPath =
+      winPath(std::string(BV_FIXTURES_DIR) + "/jet3/testV1997.mdb").substr(2);
+  std::wstring slashed = unixPath;
+  for (wchar_t& c : slashed) c = (c == L'\\') ? L'/' : c;
+  ASSERT_EQ(openDatabase(engine, slashed, &db3, /*readOnly=*/true), S_OK);
+  ASSERT_EQ(db3->get_Name(name.out()), S_OK);
+  EXPECT_EQ(name.str(), slashed);
   ASSERT_EQ(db3->get_Version(version.out()), S_OK);
   EXPECT_EQ(version.str(), L"3.0");
   EXPECT_EQ(db3->Release(), 0u);
