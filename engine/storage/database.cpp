@@ -8,6 +8,7 @@
 
 #include "engine/storage/data_page.h"
 #include "engine/storage/file.h"
+#include "engine/storage/journal.h"
 #include "engine/storage/tabledef.h"
 #include "engine/storage/text.h"
 #include "engine/storage/write_unit.h"
@@ -70,6 +71,17 @@ std::unique_ptr<Database> Database::open(const std::string& path, OpenMode mode,
   db->mode_ = mode;
   db->tables_ = std::make_unique<TableCache>();
   db->tables_->file = std::make_unique<File>(path, mode == OpenMode::ReadWrite);
+  // A journal beside the file means its last change was interrupted: put the file back
+  // before reading anything. A reader that may not write cannot do that, and must not read
+  // a half-changed file.
+  const std::string journal = journalPath(path);
+  if (File::exists(journal)) {
+    if (mode != OpenMode::ReadWrite)
+      throw JetError(3049, "The last change to the database '" + path +
+                               "' was interrupted before it was complete; open the file once for writing "
+                               "(any command that changes it, or the program) to restore it.");
+    recoverJournal(*db->tables_->file, journal);
+  }
   db->readHeader(password);
   db->readCatalog();
   return db;
