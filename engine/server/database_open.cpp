@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "engine/server/text.h"
+#include "engine/storage/error.h"
 
 
 namespace bv::server {
@@ -36,6 +37,10 @@ std::wstring resolvePath(const std::wstring& path) {
 
 OpenedDatabase openDatabaseFile(const OpenRequest& request) {
   // Exclusive use is accepted but not enforced yet: the storage layer opens files shared.
+  // A NUL inside the name would end it early for the file system: another file would open.
+  if (request.path.find(L'\0') != std::wstring::npos)
+    throw JetError(3044, "The path '" + narrowUtf8(request.path.substr(0, request.path.find(L'\0'))) +
+                             "...' is not valid: it contains a NUL character.");
   const std::wstring resolved = resolvePath(request.path);
   const std::string path = narrowUtf8(resolved);
   OpenedDatabase out;

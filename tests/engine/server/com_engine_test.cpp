@@ -119,6 +119,10 @@ TEST_F(Engine, OpensAJet4AndAJet3FileAndReportsWhatItOpened) {
   ASSERT_EQ(db->get_RecordsAffected(&records), S_OK);
   EXPECT_EQ(records, 0);
   EXPECT_EQ(db->get_TableDefs(nullptr), E_NOTIMPL);
+  // A name with a NUL inside is not cut short to another file's name.
+  DAODatabase* cut = nullptr;
+  EXPECT_EQ(openDatabase(engine, jet4 + std::wstring(1, L'\0') + L"x", &cut), jet(3044));
+  EXPECT_EQ(cut, nullptr);
 
   DAODatabase* db3 = nullptr;
   ASSERT_EQ(openDatabase(engine, jet3, &db3), S_OK);
