@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <unordered_set>
 
 #include "engine/storage/data_page.h"
 #include "engine/storage/file.h"
+#include "engine/storage/sharing.h"
 #include "engine/storage/tabledef.h"
 #include "engine/storage/text.h"
 #include "engine/storage/write_unit.h"
@@ -65,14 +67,56 @@ Database::~Database() = default;
 
 std::unique_ptr<Database> Database::open(const std::string& path, OpenMode mode,
                                          const std::u16string& password) {
+  OpenOptions options;
+  options.mode = mode;
+  options.password = password;
+  return open(path, options);
+}
+
+namespace {
+// A file nobody may write (the read-only attribute on Windows) is opened read-only.
+bool readOnlyFile(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::perms p = fs::status(fs::u8path(path), ec).permissions();
+  if (ec) return false;
+  return (p & (fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write)) == fs::perms::none;
+}
+}  // namespace
+
+std::unique_ptr<Database> Database::open(const std::string& path, const OpenOptions& options) {
   std::unique_ptr<Database> db(new Database());
   db->path_ = path;
-  db->mode_ = mode;
+  db->mode_ = options.mode;
   db->tables_ = std::make_unique<TableCache>();
-  db->tables_->file = std::make_unique<File>(path, mode == OpenMode::ReadWrite);
-  db->readHeader(password);
+  if (db->mode_ == OpenMode::ReadWrite && readOnlyFile(path)) db->mode_ = OpenMode::ReadOnly;
+  try {
+    db->tables_->file = std::make_unique<File>(path, db->mode_ == OpenMode::ReadWrite);
+  } catch (const JetError& e) {
+    if (e.number() != 3051 || db->mode_ != OpenMode::ReadWrite) throw;
+    db->tables_->file = std::make_unique<File>(path, false);  // no write permission
+    db->mode_ = OpenMode::ReadOnly;
+  }
+  db->readHeader(options.password);
+  ShareOptions share;
+  share.exclusive = options.exclusive;
+  share.writable = db->mode_ == OpenMode::ReadWrite;
+  share.userName = options.userName;
+  share.timeoutMs = options.lockTimeoutMs;
+  db->share_ = std::make_unique<ShareSession>(path, share);
   db->readCatalog();
   return db;
+}
+
+bool Database::exclusive() const { return share_->exclusive(); }
+
+void Database::refresh() {
+  if (unit_) return;
+  cache_->clear();
+  cache_->setPageCount(static_cast<uint32_t>(tables_->file->size() / pageSize_));
+  invalidateTables();
+  catalog_.clear();
+  readCatalog();
 }
 
 void Database::readHeader(const std::u16string& password) {
