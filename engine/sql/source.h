@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/sql/value_ops.h"
 #include "engine/storage/database.h"
 #include "engine/storage/value.h"
 
@@ -46,6 +47,8 @@ class Catalog {
   virtual std::shared_ptr<const TableSource> findTable(std::u16string_view name) const = 0;
   // Whether some other object (a stored query, a link) has that name.
   virtual bool hasOtherObject(std::u16string_view name) const { return false; }
+  // How the tables' text indexes order text; statements compare text the same way.
+  virtual TextOrder textOrder() const { return TextOrder::Jet4; }
 };
 
 // Jet's name comparison (case-insensitive).

@@ -9,6 +9,7 @@
 
 #include "engine/storage/data_page.h"
 #include "engine/storage/file.h"
+#include "engine/storage/journal.h"
 #include "engine/storage/sharing.h"
 #include "engine/storage/tabledef.h"
 #include "engine/storage/text.h"
@@ -97,21 +98,49 @@ std::unique_ptr<Database> Database::open(const std::string& path, const OpenOpti
     db->tables_->file = std::make_unique<File>(path, false);  // no write permission
     db->mode_ = OpenMode::ReadOnly;
   }
-  db->readHeader(options.password);
   ShareOptions share;
   share.exclusive = options.exclusive;
   share.writable = db->mode_ == OpenMode::ReadWrite;
   share.userName = options.userName;
   share.timeoutMs = options.lockTimeoutMs;
   db->share_ = std::make_unique<ShareSession>(path, share);
+  db->recoverInterruptedChange();
+  db->readHeader(options.password);
   db->readCatalog();
   return db;
 }
 
 bool Database::exclusive() const { return share_->exclusive(); }
 
+void Database::recoverInterruptedChange() {
+  // A journal beside the file means a change was interrupted, or that another user's change
+  // is being written right now. A writer keeps the writer lock until its journal is gone,
+  // so a journal still there once this open holds the writer lock is an interrupted one:
+  // put the file back before reading anything. A reader that may not write cannot do
+  // that, and must not read a half-changed file.
+  const std::string journal = journalPath(path_);
+  if (!File::exists(journal)) return;
+  share_->beginWrite();
+  struct EndWrite {
+    ShareSession& s;
+    ~EndWrite() { s.endWrite(); }
+  } end{*share_};
+  if (!File::exists(journal)) return;
+  if (mode_ != OpenMode::ReadWrite)
+    throw JetError(3049, "The last change to the database '" + path_ +
+                             "' was interrupted before it was complete; open the file once for writing "
+                             "(any command that changes it, or the program) to restore it.");
+  share_->beginCommit();
+  struct EndCommit {
+    ShareSession& s;
+    ~EndCommit() { s.endCommit(); }
+  } endCommit{*share_};
+  recoverJournal(*tables_->file, journal);
+}
+
 void Database::refresh() {
   if (unit_) return;
+  recoverInterruptedChange();
   cache_->clear();
   cache_->setPageCount(static_cast<uint32_t>(tables_->file->size() / pageSize_));
   invalidateTables();

@@ -6,7 +6,10 @@
 //   3044  the path is not valid (a directory, or cannot be opened)
 //   3343  the file is not a Jet 3 / Jet 4 database (or a format this engine cannot read)
 //   3031  the database has a password and none (or a wrong one) was given
-//   3049  the file is damaged: truncated, or a page contradicts the rest
+//   3049  the file is damaged: truncated, or a page contradicts the rest; or its last change
+//         was interrupted and the file is opened read-only (a ReadWrite open restores it
+//         from the journal beside it before reading anything, see journal.h)
+//   3040  reading the file failed (device error)
 //   3078  no table of that name
 #pragma once
 
@@ -180,6 +183,9 @@ class TableCursor {
   // whose value is only in the null mask). Memo/OLE give the long value's data. The bytes
   // stay valid until next() or the next rawValue() call.
   bool rawValue(size_t column, const uint8_t*& data, size_t& size);
+  // The field bytes as the row stores them, undecoded (Memo/OLE: the long value's header and
+  // any data kept in the row): false for Null and Yes/No. Valid until next().
+  bool storedField(size_t column, const uint8_t*& data, size_t& size);
   void readRow(std::vector<Value>& out); // all columns, in TableDef::columns order
   const TableDef& table() const;
   // Position the cursor on one row (as an index entry names it). False if the slot is
@@ -279,6 +285,8 @@ class Database {
   Database() = default;
   void readHeader(const std::u16string& password);
   void readCatalog();
+  // Rolls back a change that was interrupted half-way (its journal is still there).
+  void recoverInterruptedChange();
 
   std::string path_;
   OpenMode mode_ = OpenMode::ReadOnly;
