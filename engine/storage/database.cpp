@@ -233,6 +233,13 @@ void Database::invalidateTables() {
   tables_->byPage.clear();
 }
 
+void Database::catalogChanged() {
+  invalidateTables();
+  catalog_.clear();
+  readCatalog();
+  catalogDirty_ = unit_ != nullptr;
+}
+
 void Database::readCatalog() {
   auto sys = tableAt(2, u"MSysObjects");
   const int cId = sys->findColumn(u"Id"), cParent = sys->findColumn(u"ParentId"),
