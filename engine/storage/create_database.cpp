@@ -207,7 +207,10 @@ void createDatabase(const std::string& path, JetVersion version, const CreateOpt
     for (uint32_t n = 0; n < pageCount; ++n) f.writeAt(static_cast<uint64_t>(n) * ps, pages[n].data(), ps);
     f.flush();
   } catch (...) {
-    File::remove(path);
+    try {
+      File::remove(path);  // best effort: the failure that brought us here is the one to report
+    } catch (const JetError&) {
+    }
     throw;
   }
 }
