@@ -208,8 +208,8 @@ void createDatabase(const std::string& path, JetVersion version, const CreateOpt
     f.flush();
   } catch (...) {
     try {
-      File::remove(path);  // take back the half-made file; the write failure is what matters
-    } catch (...) {
+      File::remove(path);  // best effort: the failure that brought us here is the one to report
+    } catch (const JetError&) {
     }
     throw;
   }
