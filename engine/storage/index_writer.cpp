@@ -168,9 +168,13 @@ TableIndexes::TableIndexes(WriteUnit& unit, const TableDef& table) : impl_(std::
     }
     if (ix.name.empty()) ix.name = "#" + std::to_string(r);
     ix.unsupported = m.unsupportedReason(ri);
+    // The root and counter as the unit has them now: an earlier writer in this unit may have
+    // grown the tree since `table` was parsed.
     ix.rootOffset = realIndexRootOffset(table, m.jet4, r);
-    ix.distinct = ri.distinctKeys;
-    ix.tree = std::make_unique<IndexTreeEditor>(unit, table.tdefPage, ri.rootPage, ri.usageMap);
+    const uint32_t root = readTdefU32(unit.db(), table, ix.rootOffset);
+    m.table.realIndexes[r].rootPage = root;
+    ix.distinct = readTdefU32(unit.db(), table, realIndexCounterOffset(m.jet4, r));
+    ix.tree = std::make_unique<IndexTreeEditor>(unit, table.tdefPage, root, ri.usageMap);
     m.indexes.push_back(std::move(ix));
   }
 }

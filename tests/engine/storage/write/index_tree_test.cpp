@@ -239,6 +239,33 @@ TEST(IndexTreeAppend, AscendingKeysLeaveFullPages) {
   EXPECT_EQ(notFull, 0u);
 }
 
+// A second writer made in the same unit from a definition parsed before the first writer
+// grew the tree starts from the root the unit now records, not the stale one.
+TEST(IndexTreeRoot, LaterWriterInTheSameUnitSeesTheNewRoot) {
+  WritableCopy w("jet4/bigIndexTestV2000.mdb");
+  BV_NEED_FIXTURE(w);
+  const auto stale = w.db->table(u"Table1");
+  const int col = stale->findColumn(u"col1");
+  std::mt19937 rng(3);
+  Model model;
+  {
+    WriteUnit unit(*w.db);
+    for (int writer = 0; writer < 2; ++writer) {
+      TableIndexes ix(unit, *stale);
+      for (int i = 0; i < 300; ++i) {
+        Row row(stale->columns.size());
+        row[col] = randomText(rng, 150, true);
+        const RowId id{0x200000 + static_cast<uint32_t>(writer * 2 + i / 256), static_cast<uint8_t>(i)};
+        ix.insertRow(row, id);
+        model[{id.page, id.row}] = row;
+      }
+    }
+    unit.commit();
+  }
+  verifyAgainstModel(w, u"Table1", model, false);
+  EXPECT_NE(w.db->table(u"Table1")->realIndexes[0].rootPage, stale->realIndexes[0].rootPage);
+}
+
 // Real rows: every row's entries are removed (pages empty out, tails are handed on, the
 // tree shrinks) and put back in another order; the file then passes the whole check and
 // every index holds exactly what Access wrote.
