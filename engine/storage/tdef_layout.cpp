@@ -60,9 +60,12 @@ uint32_t readTdefU32(const Database& db, const TableDef& table, size_t offset) {
 }
 
 void writeTdefU32(WriteUnit& unit, const TableDef& table, size_t offset, uint32_t value) {
+  uint32_t lastPage = 0;
+  uint8_t* bytes = nullptr;  // asked for once per page: each ask drops parsed definitions
   for (int k = 0; k < 4; ++k) {
     const auto [page, at] = locate(table, unit.pageSize(), offset + k);
-    unit.modify(page)[at] = static_cast<uint8_t>(value >> (8 * k));
+    if (!bytes || page != lastPage) bytes = unit.modify(lastPage = page);
+    bytes[at] = static_cast<uint8_t>(value >> (8 * k));
   }
 }
 
