@@ -8,9 +8,9 @@
 namespace bv::storage::randomized {
 namespace {
 
-TEST(TableWriterRandomBig, OrdersOfBigJet4) { run(Scenario{"generated/big_jet4.mdb", u"Orders", 24, 2, 300, false}); }
+TEST(TableWriterRandomBig, OrdersOfBigJet4) { run(Scenario{"generated/big_jet4.mdb", u"Orders", 24, 2, 200, false}); }
 
-TEST(TableWriterRandomBig, WideJet4) { run(Scenario{"generated/wide_jet4.mdb", u"Wide", 23, 2, 80, false}); }
+TEST(TableWriterRandomBig, WideJet4) { run(Scenario{"generated/wide_jet4.mdb", u"Wide", 23, 2, 40, false}); }
 
 }  // namespace
 }  // namespace bv::storage::randomized
