@@ -36,7 +36,7 @@ std::shared_ptr<const Materialized> Executor::materialize(Plan& p, size_t index,
   if (s.kept) return s.kept;
   auto made = std::make_shared<Materialized>();
   Materialized& m = *made;
-  m.width = s.columns.size();
+  m.width = s.width();
   Frame fr;
   fr.parent = parent;
   fr.rows.assign(p.sources.size(), nullptr);
@@ -191,6 +191,88 @@ Executor::Tuples Executor::joinTuples(const TableRef& r, Plan& p, Mats& mats, Fr
   return combine(L, ls, R, rs, r.on.get(), r.join, p, mats, fr);
 }
 
+// Streams the combinations of a FROM item: the left side of a join streams, its right
+// side is held (hashed on an equality of the condition where there is one) and probed
+// for each left combination. A right join is worked out whole (its unmatched right rows
+// are only known at the end). Returns false when `emit` asked to stop.
+bool Executor::streamJoin(const TableRef& r, Plan& p, Mats& mats, Frame& fr,
+                          const std::function<bool(const int32_t*)>& emit) {
+  const size_t n = p.sources.size();
+  if (r.kind != TableRef::Kind::Join) {
+    int s = p.leaf.at(&r);
+    std::vector<int32_t> t(n, -1);
+    for (size_t i = 0; i < mats[s]->count(); ++i) {
+      t[s] = int32_t(i);
+      if (!emit(t.data())) return false;
+    }
+    return true;
+  }
+  if (r.join == JoinKind::Right) {
+    Tuples whole = joinTuples(r, p, mats, fr);
+    for (size_t i = 0; i < whole.size() / n; ++i)
+      if (!emit(&whole[i * n])) return false;
+    return true;
+  }
+  std::vector<int> ls, rs;
+  collectSources(*r.left, p, ls);
+  collectSources(*r.right, p, rs);
+  const Expr* on = r.on.get();
+  Tuples R = joinTuples(*r.right, p, mats, fr);
+  const size_t nr = R.size() / n;
+  auto [lk, rk] = findEquiKey(on, p, ls, rs);
+  std::unordered_map<std::string, std::vector<size_t>> buckets;
+  std::string bucket;
+  if (lk) {
+    for (size_t ri = 0; ri < nr; ++ri) {
+      std::fill(fr.rows.begin(), fr.rows.end(), nullptr);
+      setRows(fr, &R[ri * n], mats, rs);
+      Value v = eval(*rk, fr);
+      if (v.isNull()) continue;
+      bucket.clear();
+      appendBucket(v, bucket);
+      buckets[bucket].push_back(ri);
+    }
+  }
+  std::vector<int32_t> out(n, -1);
+  return streamJoin(*r.left, p, mats, fr, [&](const int32_t* lt) {
+    bool matched = false;
+    // -1: the consumer stopped; otherwise whether the pair matched.
+    auto tryPair = [&](size_t ri) {
+      setRows(fr, lt, mats, ls);
+      setRows(fr, &R[ri * n], mats, rs);
+      if (!accepts(on, fr)) return 0;
+      matched = true;
+      std::copy(lt, lt + n, out.begin());
+      for (int s : rs) out[s] = R[ri * n + s];
+      return emit(out.data()) ? 1 : -1;
+    };
+    if (lk) {
+      std::fill(fr.rows.begin(), fr.rows.end(), nullptr);
+      setRows(fr, lt, mats, ls);
+      Value v = eval(*lk, fr);
+      if (!v.isNull()) {
+        bucket.clear();
+        appendBucket(v, bucket);
+        auto it = buckets.find(bucket);
+        if (it != buckets.end()) {
+          const std::vector<size_t>& candidates = it->second;
+          for (size_t ri : candidates)
+            if (tryPair(ri) < 0) return false;
+        }
+      }
+    } else {
+      for (size_t ri = 0; ri < nr; ++ri)
+        if (tryPair(ri) < 0) return false;
+    }
+    if (!matched && r.join == JoinKind::Left) {
+      std::copy(lt, lt + n, out.begin());
+      for (int s : rs) out[s] = -1;
+      return emit(out.data());
+    }
+    return true;
+  });
+}
+
 // Pairs the rows of two sides that satisfy `on` (all pairs when it is null); Left and
 // Right keep their side's unmatched rows with Nulls for the other side. An equality
 // of two fields, one per side, lets the pairs be found by sorting instead of by trying
@@ -314,9 +396,9 @@ void Executor::forEachRow(Plan& p, const Expr* where, const Frame* parent,
     if (path.none) return;
     p.ordered = path.ordered;
     auto cur = openPath(s, path);
-    std::vector<Value> buf(s.columns.size());
+    std::vector<Value> buf(s.width());
     std::vector<size_t> cols;
-    for (size_t c = 0; c < s.columns.size(); ++c)
+    for (size_t c = 0; c < buf.size(); ++c)
       if (s.needed[c]) cols.push_back(c);
     fr.rows[0] = buf.data();
     while (cur->next()) {
@@ -337,6 +419,17 @@ void Executor::forEachRow(Plan& p, const Expr* where, const Frame* parent,
   }
   if (p.correlated && from.size() == 1 && from[0]->kind != TableRef::Kind::Join) {
     probeCorrelated(p, conjuncts, *mats[0], fr, where, fn);
+    return;
+  }
+  if (from.size() == 1) {
+    // One FROM item (a join): its combinations go to `fn` as they are found, so that TOP
+    // or an early stop never waits for (or holds) the whole join.
+    std::vector<int> all;
+    collectSources(*from[0], p, all);
+    streamJoin(*from[0], p, mats, fr, [&](const int32_t* t) {
+      setRows(fr, t, mats, all);
+      return !accepts(where, fr) || fn(fr);
+    });
     return;
   }
   std::vector<Tuples> items;
