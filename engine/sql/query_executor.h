@@ -262,6 +262,18 @@ class Executor {
   // Row production --------------------------------------------------------------------
   std::shared_ptr<const TableSource> openSource(Source& s);
 
+  // A source being read into memory, row by row as far as needed.
+  struct SourceReader {
+    size_t source = 0;
+    std::vector<const Expr*> filters;
+    std::unique_ptr<RowCursor> cursor;  // null at the end
+    std::shared_ptr<Materialized> rows;
+    Frame frame;
+  };
+  SourceReader startReading(Plan& p, size_t index, const std::vector<const Expr*>& filters,
+                            const Frame* parent);
+  bool readOne(Plan& p, SourceReader& r);
+
   // Reads source `index` into memory, keeping only the rows that pass `filters` (WHERE
   // conditions on this source alone).
   std::shared_ptr<const Materialized> materialize(Plan& p, size_t index,

@@ -34,33 +34,52 @@ std::shared_ptr<const Materialized> Executor::materialize(Plan& p, size_t index,
                                                 const Frame* parent) {
   Source& s = p.sources[index];
   if (s.kept) return s.kept;
-  auto made = std::make_shared<Materialized>();
-  Materialized& m = *made;
-  m.width = s.width();
-  Frame fr;
-  fr.parent = parent;
-  fr.rows.assign(p.sources.size(), nullptr);
-  fr.ids.assign(p.sources.size(), RowId{});
+  SourceReader reader = startReading(p, index, filters, parent);
+  while (readOne(p, reader)) {
+  }
+  return reader.rows;
+}
+
+Executor::SourceReader Executor::startReading(Plan& p, size_t index,
+                                              const std::vector<const Expr*>& filters,
+                                              const Frame* parent) {
+  SourceReader r;
+  r.source = index;
+  r.filters = filters;
+  r.rows = std::make_shared<Materialized>();
+  r.rows->width = p.sources[index].width();
+  r.frame.parent = parent;
+  r.frame.rows.assign(p.sources.size(), nullptr);
+  r.frame.ids.assign(p.sources.size(), RowId{});
   AccessPath path = accessPath(p, index, filters, false);
-  if (path.none) return made;
-  auto cur = openPath(s, path);
-  while (cur->next()) {
+  if (!path.none) r.cursor = openPath(p.sources[index], path);
+  return r;
+}
+
+// Adds the next row that passes the filters; false at the end.
+bool Executor::readOne(Plan& p, SourceReader& r) {
+  if (!r.cursor) return false;
+  Source& s = p.sources[r.source];
+  Materialized& m = *r.rows;
+  while (r.cursor->next()) {
     size_t base = m.values.size();
     m.values.resize(base + m.width);
     for (size_t c = 0; c < m.width; ++c)
-      if (s.needed[c]) m.values[base + c] = cur->value(c);
-    fr.rows[index] = m.values.data() + base;
-    fr.ids[index] = cur->rowId();
+      if (s.needed[c]) m.values[base + c] = r.cursor->value(c);
+    r.frame.rows[r.source] = m.values.data() + base;
+    r.frame.ids[r.source] = r.cursor->rowId();
     bool keep = true;
-    for (const Expr* f : filters)
-      if (!(keep = accepts(f, fr))) break;
+    for (const Expr* f : r.filters)
+      if (!(keep = accepts(f, r.frame))) break;
     if (!keep) {
       m.values.resize(base);
       continue;
     }
-    m.ids.push_back(cur->rowId());
+    m.ids.push_back(r.cursor->rowId());
+    return true;
   }
-  return made;
+  r.cursor.reset();
+  return false;
 }
 
 // Sources whose rows an outer join may replace by Nulls.
@@ -412,8 +431,36 @@ void Executor::forEachRow(Plan& p, const Expr* where, const Frame* parent,
   std::vector<const Expr*> conjuncts;
   splitAnd(where, conjuncts);
   auto filters = sourceFilters(p, conjuncts);
+  // Tables listed alone in a FROM list of several (a cross product, unless an equality
+  // of the WHERE clause links them to another) are read only as far as the combinations
+  // asked for need, so that TOP over a cross product reads a few rows.
+  std::vector<std::vector<int>> itemSources(from.size());
+  for (size_t k = 0; k < from.size(); ++k) collectSources(*from[k], p, itemSources[k]);
+  std::vector<char> lazy(from.size(), 0);
+  if (from.size() > 1 && !p.correlated) {
+    for (size_t k = 0; k < from.size(); ++k) {
+      if (from[k]->kind == TableRef::Kind::Join) continue;
+      // Not when a condition reads it together with another table: it may join them.
+      int own = itemSources[k][0];
+      bool linked = false;
+      for (const Expr* c : conjuncts) {
+        std::vector<int> ss;
+        if (sourcesOf(*c, ss, true) && ss.size() > 1 && std::find(ss.begin(), ss.end(), own) != ss.end())
+          linked = true;
+      }
+      lazy[k] = !linked;
+    }
+  }
   Mats mats(n);
+  std::vector<SourceReader> readers(from.size());
+  for (size_t k = 0; k < from.size(); ++k) {
+    if (!lazy[k]) continue;
+    int s = itemSources[k][0];
+    readers[k] = startReading(p, size_t(s), filters[s], parent);
+    mats[s] = readers[k].rows;
+  }
   for (size_t i = 0; i < n; ++i) {
+    if (mats[i]) continue;
     mats[i] = materialize(p, i, filters[i], parent);
     if (p.correlated) p.sources[i].kept = mats[i];
   }
@@ -433,11 +480,8 @@ void Executor::forEachRow(Plan& p, const Expr* where, const Frame* parent,
     return;
   }
   std::vector<Tuples> items;
-  std::vector<std::vector<int>> itemSources(from.size());
-  for (size_t k = 0; k < from.size(); ++k) {
-    items.push_back(joinTuples(*from[k], p, mats, fr));
-    collectSources(*from[k], p, itemSources[k]);
-  }
+  for (size_t k = 0; k < from.size(); ++k)
+    items.push_back(lazy[k] ? Tuples() : joinTuples(*from[k], p, mats, fr));
   // Comma-separated tables linked by an equality in the WHERE clause are joined on it
   // (the WHERE clause is still checked in full on every combination).
   for (bool merged = true; merged && items.size() > 1;) {
@@ -450,23 +494,41 @@ void Executor::forEachRow(Plan& p, const Expr* where, const Frame* parent,
           itemSources[a].insert(itemSources[a].end(), itemSources[b].begin(), itemSources[b].end());
           items.erase(items.begin() + b);
           itemSources.erase(itemSources.begin() + b);
+          lazy.erase(lazy.begin() + b);
+          readers.erase(readers.begin() + b);
           merged = true;
           break;
         }
       }
     }
   }
-  // Cross product of the comma-separated items, odometer style.
+  // Cross product of the comma-separated items, odometer style. A lazily read table gets
+  // its rows as the odometer first reaches them.
+  auto has = [&](size_t k, size_t i) {
+    if (!lazy[k]) return i < items[k].size() / n;
+    while (readers[k].rows->count() <= i)
+      if (!readOne(p, readers[k])) return false;
+    return true;
+  };
   std::vector<size_t> idx(items.size(), 0);
-  for (const auto& t : items)
-    if (t.empty()) return;
+  for (size_t k = 0; k < items.size(); ++k)
+    if (!has(k, 0)) return;
+  std::vector<int32_t> one(n, -1);
   while (true) {
-    for (size_t k = 0; k < items.size(); ++k) setRows(fr, &items[k][idx[k] * n], mats, itemSources[k]);
+    for (size_t k = 0; k < items.size(); ++k) {
+      if (lazy[k]) {
+        int s = itemSources[k][0];
+        one[s] = int32_t(idx[k]);
+        setRows(fr, one.data(), mats, itemSources[k]);
+      } else {
+        setRows(fr, &items[k][idx[k] * n], mats, itemSources[k]);
+      }
+    }
     if (accepts(where, fr) && !fn(fr)) return;
     size_t k = items.size();
     while (k > 0) {
       --k;
-      if (++idx[k] < items[k].size() / n) break;
+      if (has(k, ++idx[k])) break;
       idx[k] = 0;
       if (k == 0) return;
     }
