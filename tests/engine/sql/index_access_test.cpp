@@ -49,8 +49,8 @@ class Wrapped : public TableSource {
     static const std::vector<SourceIndex> none;
     return hide_ ? none : t_->indexes();
   }
-  std::unique_ptr<RowCursor> indexScan(size_t i, const std::vector<KeyRange>& r) const override {
-    return std::make_unique<CountingCursor>(t_->indexScan(i, r), reads_);
+  std::unique_ptr<RowCursor> indexScan(size_t i, const std::vector<KeyRange>& r, bool indexOrder) const override {
+    return std::make_unique<CountingCursor>(t_->indexScan(i, r, indexOrder), reads_);
   }
 
  private:
