@@ -36,12 +36,8 @@ class ComObject : public Itf, public ISupportErrorInfo {
     const LONG left = InterlockedDecrement(&refs_);
     if (left == 0) {
       // The last reference closes what the object holds (a database file): that work
-      // runs in the engine's floating-point environment and never throws to the client.
-      FpuScope fpu;
-      try {
-        delete this;
-      } catch (...) {
-      }
+      // runs behind the same boundary as every call, so nothing reaches the client.
+      guardedCall(CallSite{L"DAO", IID_IUnknown, nullptr}, [this] { delete this; });
     }
     return static_cast<ULONG>(left);
   }

@@ -24,7 +24,7 @@ struct OpenedDatabase {
 };
 
 // Opens the file; JetError as storage::Database::open reports it (3024 missing, 3051 in use
-// or no permission, 3031 password, 3343 not a database, ...).
+// or no permission, 3031 password, 3343 not a database, ...), 3044 for a name with a NUL.
 OpenedDatabase openDatabaseFile(const OpenRequest& request);
 
 }  // namespace bv::server

@@ -27,4 +27,10 @@ ActionPlan planAction(const Statement& st, const Catalog& catalog, const ParamVa
   return ex.action();
 }
 
+std::string explainStatement(const Statement& st, const Catalog& catalog, const ParamValues& params) {
+  TextOrderScope order(catalog.textOrder());
+  Executor ex(st, catalog, params);
+  return ex.explain();
+}
+
 }  // namespace bv::sql

@@ -117,6 +117,16 @@ struct Plan {
   bool correlated = false;
   std::vector<OutputCol> outputs;
   std::vector<Plan*> unionParts;  // for the first SELECT of a UNION chain
+  bool ordered = false;  // its one table is read in ORDER BY order
+};
+
+// How the rows of one source are reached.
+struct AccessPath {
+  int index = -1;                // position in TableSource::indexes(); -1 reads the table
+  std::vector<KeyRange> ranges;  // the entries to visit; all of them when empty
+  bool none = false;             // the conditions leave no row (IN of Nulls only)
+  bool ordered = false;          // rows come in the query's ORDER BY order
+  std::string text;              // for a printed plan
 };
 
 struct Frame {
@@ -159,6 +169,7 @@ class Executor {
   std::vector<std::u16string> bindOnly();
   ResultSet select();
   ActionPlan action();
+  std::string explain();
 
  private:
   const Statement& st_;
@@ -228,6 +239,17 @@ class Executor {
   std::vector<std::vector<std::vector<Value>>> scratch_;
 
   Value inSubquery(const Expr& e, const Frame& f);
+
+  // Access paths ------------------------------------------------------------------------
+  AccessPath accessPath(Plan& p, size_t source, const std::vector<const Expr*>& conjuncts,
+                        bool wantOrder);
+  std::unique_ptr<RowCursor> openPath(Source& s, const AccessPath& a);
+  static void splitAnd(const Expr* e, std::vector<const Expr*>& out);
+  static bool streamsOneTable(const Plan& p);
+  static bool wantsOrder(const Plan& p);
+  std::vector<std::vector<const Expr*>> sourceFilters(const Plan& p,
+                                                      const std::vector<const Expr*>& conjuncts);
+  static std::vector<uint8_t> keyPart(const SourceIndex& ix, const SourceColumn& col, const Value& v);
 
   // Row production --------------------------------------------------------------------
   std::shared_ptr<const TableSource> openSource(Source& s);
@@ -308,6 +330,7 @@ class Executor {
 
   // TOP n keeps the rows that tie with the last one on the sort keys.
   void applyTop(const Select& s, std::vector<OutRow>& rows);
+  void cutTop(const Select& s, std::vector<OutRow>& rows, size_t n);
 
   std::vector<OutRow> runCore(Plan& p, const Frame* parent, size_t limit);
 

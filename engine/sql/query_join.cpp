@@ -5,7 +5,17 @@
 
 namespace bv::sql::query {
 
-// Row production --------------------------------------------------------------------
+// The top-level And operands of a condition.
+void Executor::splitAnd(const Expr* e, std::vector<const Expr*>& out) {
+  if (!e) return;
+  if (e->kind == ExprKind::Binary && e->op == Op::And) {
+    splitAnd(e->args[0].get(), out);
+    splitAnd(e->args[1].get(), out);
+  } else {
+    out.push_back(e);
+  }
+}
+
 std::shared_ptr<const TableSource> Executor::openSource(Source& s) {
   if (!s.table) {
     Plan& sub = *planOf_.at(s.derived);
@@ -31,7 +41,9 @@ std::shared_ptr<const Materialized> Executor::materialize(Plan& p, size_t index,
   fr.parent = parent;
   fr.rows.assign(p.sources.size(), nullptr);
   fr.ids.assign(p.sources.size(), RowId{});
-  auto cur = openSource(s)->scan();
+  AccessPath path = accessPath(p, index, filters, false);
+  if (path.none) return made;
+  auto cur = openPath(s, path);
   while (cur->next()) {
     size_t base = m.values.size();
     m.values.resize(base + m.width);
@@ -253,6 +265,31 @@ Executor::Tuples Executor::combine(const Tuples& L, const std::vector<int>& ls, 
   return out;
 }
 
+bool Executor::streamsOneTable(const Plan& p) {
+  return p.items.size() == 1 && p.items[0]->kind != TableRef::Kind::Join && !p.correlated;
+}
+
+bool Executor::wantsOrder(const Plan& p) {
+  const Select* s = p.select;
+  return s && !p.aggregateQuery && s->unions.empty() && !s->orderBy.empty();
+}
+
+// A WHERE condition on one table alone is applied as that table is read (the whole clause
+// is still checked on every combination), unless an outer join may put Nulls in that
+// table's place.
+std::vector<std::vector<const Expr*>> Executor::sourceFilters(
+    const Plan& p, const std::vector<const Expr*>& conjuncts) {
+  const size_t n = p.sources.size();
+  std::vector<char> nullable(n, 0);
+  for (const TableRef* item : p.items) markNullable(*item, false, p, nullable);
+  std::vector<std::vector<const Expr*>> filters(n);
+  for (const Expr* c : conjuncts) {
+    std::vector<int> ss;
+    if (sourcesOf(*c, ss, false) && ss.size() == 1 && !nullable[ss[0]]) filters[ss[0]].push_back(c);
+  }
+  return filters;
+}
+
 // Calls `fn` for every combination of source rows that passes the WHERE clause.
 // `fn` returns false to stop early.
 void Executor::forEachRow(Plan& p, const Expr* where, const Frame* parent,
@@ -267,10 +304,16 @@ void Executor::forEachRow(Plan& p, const Expr* where, const Frame* parent,
     return;
   }
   const auto& from = p.items;
-  if (from.size() == 1 && from[0]->kind != TableRef::Kind::Join && !p.correlated) {
-    // One table: stream it, reading only the fields the statement uses.
+  if (streamsOneTable(p)) {
+    // One table: stream it, reading only the fields the statement uses, through an index
+    // where the conditions or the order allow.
     Source& s = p.sources[0];
-    auto cur = openSource(s)->scan();
+    std::vector<const Expr*> conjuncts;
+    splitAnd(where, conjuncts);
+    AccessPath path = accessPath(p, 0, conjuncts, wantsOrder(p));
+    if (path.none) return;
+    p.ordered = path.ordered;
+    auto cur = openPath(s, path);
     std::vector<Value> buf(s.columns.size());
     std::vector<size_t> cols;
     for (size_t c = 0; c < s.columns.size(); ++c)
@@ -285,26 +328,8 @@ void Executor::forEachRow(Plan& p, const Expr* where, const Frame* parent,
     return;
   }
   std::vector<const Expr*> conjuncts;
-  std::function<void(const Expr*)> split = [&](const Expr* e) {
-    if (!e) return;
-    if (e->kind == ExprKind::Binary && e->op == Op::And) {
-      split(e->args[0].get());
-      split(e->args[1].get());
-    } else {
-      conjuncts.push_back(e);
-    }
-  };
-  split(where);
-  // A WHERE condition on one table alone is applied as that table is read (the whole
-  // clause is still checked on every combination), unless an outer join may put Nulls
-  // in that table's place.
-  std::vector<char> nullable(n, 0);
-  for (const TableRef* item : from) markNullable(*item, false, p, nullable);
-  std::vector<std::vector<const Expr*>> filters(n);
-  for (const Expr* c : conjuncts) {
-    std::vector<int> ss;
-    if (sourcesOf(*c, ss, false) && ss.size() == 1 && !nullable[ss[0]]) filters[ss[0]].push_back(c);
-  }
+  splitAnd(where, conjuncts);
+  auto filters = sourceFilters(p, conjuncts);
   Mats mats(n);
   for (size_t i = 0; i < n; ++i) {
     mats[i] = materialize(p, i, filters[i], parent);

@@ -30,6 +30,11 @@ void Executor::applyTop(const Select& s, std::vector<OutRow>& rows) {
   if (!s.top) return;
   size_t n = s.topPercent ? size_t(std::ceil(double(rows.size()) * *s.top / 100.0))
                           : size_t(*s.top);
+  cutTop(s, rows, n);
+}
+
+// Keeps the first n of sorted rows and those that tie with the n-th.
+void Executor::cutTop(const Select& s, std::vector<OutRow>& rows, size_t n) {
   if (n >= rows.size()) return;
   if (!s.orderBy.empty() && n > 0) {
     auto equalKeys = [](const OutRow& a, const OutRow& b) {

@@ -26,17 +26,43 @@ void Executor::sortKeys(const Select& s, Frame& fr, OutRow& r) {
   fr.outputs = nullptr;
 }
 
+// Memory stays in proportion to what the statement returns: DISTINCT drops repeats as
+// rows come, TOP n without ORDER BY stops after n rows, and TOP n with ORDER BY keeps the
+// best n (and their ties) seen so far, so a join feeding them is never held whole.
 std::vector<Executor::OutRow> Executor::runCore(Plan& p, const Frame* parent, size_t limit) {
   const Select& s = *p.select;
   if (p.aggregateQuery) return runGrouped(p, parent);
   std::vector<OutRow> out;
-  bool canStop = limit > 0 && !s.distinct && s.orderBy.empty();
+  const bool own = s.unions.empty();  // a UNION's parts are combined before its clauses
+  size_t top = own && s.top && !s.topPercent ? size_t(*s.top) : 0;
+  size_t stopAt = 0;  // rows after which nothing more is needed
+  if (own && s.orderBy.empty()) stopAt = top && limit ? std::min(top, limit) : std::max(top, limit);
+  size_t keepBest = own && !s.orderBy.empty() ? top : 0;
+  size_t pruneAt = keepBest ? std::max<size_t>(2 * keepBest, keepBest + 1024) : 0;
+  RowIndex seen;
   forEachRow(p, s.where.get(), parent, [&](Frame& fr) {
     OutRow r;
     outputValues(p, fr, r);
-    if (s.unions.empty()) sortKeys(s, fr, r);
+    if (own && s.distinct && !seen.find(r.values).second) return true;
+    if (own) sortKeys(s, fr, r);
     out.push_back(std::move(r));
-    return !(canStop && out.size() >= limit);
+    if (keepBest && p.ordered && out.size() > keepBest) {
+      // Rows come sorted: once one no longer ties with the last kept, the rest cannot.
+      const auto& a = out[keepBest - 1].keys;
+      const auto& b = out.back().keys;
+      for (size_t k = 0; k < a.size(); ++k) {
+        if (compareForSort(a[k], b[k]) != 0) {
+          out.pop_back();
+          return false;
+        }
+      }
+    }
+    if (keepBest && out.size() >= pruneAt) {
+      orderRows(s, out);
+      cutTop(s, out, keepBest);
+      pruneAt = std::max(pruneAt, 2 * out.size());
+    }
+    return !(stopAt && out.size() >= stopAt);
   });
   return out;
 }
@@ -59,7 +85,6 @@ std::vector<std::vector<Value>> Executor::run(Plan& p, const Frame* parent, size
     for (auto& r : rows) sortKeys(s, fr, r);
     orderRows(s, rows);
   } else {
-    if (s.distinct) distinctRows(rows);
     orderRows(s, rows);
     applyTop(s, rows);
   }

@@ -106,7 +106,15 @@ std::unique_ptr<Database> Database::open(const std::string& path, const OpenOpti
   db->share_ = std::make_unique<ShareSession>(path, share);
   db->recoverInterruptedChange();
   db->readHeader(options.password);
-  db->readCatalog();
+  try {
+    db->readCatalog();
+  } catch (const JetError& e) {
+    // Name the file, as the header's errors do.
+    static const std::string generic = "The database is damaged: ";
+    const std::string what = e.what();
+    if (what.compare(0, generic.size(), generic) != 0) throw;
+    throw JetError(e.number(), "The database '" + path + "' is damaged: " + what.substr(generic.size()));
+  }
   return db;
 }
 
@@ -164,9 +172,15 @@ void Database::readHeader(const std::u16string& password) {
     case 0x01: version_ = JetVersion::Jet4; pageSize_ = 4096; break;
     default: notJet(path_, "its format version (" + std::to_string(h[0x14]) + ") is newer than Jet 4");
   }
-  if (size % pageSize_ != 0 || size < 3ull * pageSize_)
+  if (size % pageSize_ != 0)
     throw JetError(3049, "The database '" + path_ + "' is damaged: the file is truncated (" +
-                             std::to_string(size) + " bytes is not a whole number of pages).");
+                             std::to_string(size) + " bytes is not a whole number of " +
+                             std::to_string(pageSize_) + "-byte pages).");
+  if (size < 3ull * pageSize_)
+    throw JetError(3049, "The database '" + path_ + "' is damaged: the file is truncated (its " +
+                             std::to_string(size) + " bytes hold " + std::to_string(size / pageSize_) +
+                             " pages of " + std::to_string(pageSize_) +
+                             " bytes; the header, the page map and the system catalog need at least 3).");
   if (size / pageSize_ > 0xFFFFFFull)
     throw JetError(3049, "The database '" + path_ + "' is damaged: it is larger than the format allows.");
   h.resize(pageSize_);
@@ -217,6 +231,13 @@ void Database::invalidateTables() {
   std::lock_guard<std::mutex> lock(tables_->mu);
   for (auto& [page, def] : tables_->byPage) tables_->retired.push_back(std::move(def));
   tables_->byPage.clear();
+}
+
+void Database::catalogChanged() {
+  invalidateTables();
+  catalog_.clear();
+  readCatalog();
+  catalogDirty_ = unit_ != nullptr;
 }
 
 void Database::readCatalog() {

@@ -253,6 +253,9 @@ class Database {
   WriteUnit* activeUnit() const { return unit_; }
   // Forgets parsed table definitions (after a unit changed or dropped TDEF pages).
   void invalidateTables();
+  // Reads the catalog again (as the active unit sees it) after MSysObjects changed; the
+  // end of the unit reads it once more, so a rolled-back change disappears from it too.
+  void catalogChanged();
   // The pages a usage map lists, ascending. A null pointer gives an empty list. Pages past
   // the end of the file are left out; `pastEnd` (if given) tells whether there were any
   // (the global map marks them free; in any other map they mean the file was truncated).
@@ -304,6 +307,8 @@ class Database {
   std::unique_ptr<TableCache> tables_;
   WriteUnit* unit_ = nullptr;
   std::unique_ptr<ShareSession> share_;
+
+  bool catalogDirty_ = false;
 };
 
 // Masks or unmasks (the same operation) the encoded region of a header page in place.

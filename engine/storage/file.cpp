@@ -100,6 +100,20 @@ void File::remove(const std::string& path) {
 // NTFS records folder entries in its own log; there is no portable way to flush a folder.
 void File::syncDirectoryOf(const std::string&) {}
 
+File::File(const std::string& path, CreateNew) : writable_(true), path_(path) {
+  std::wstring w = widen(path);
+  HANDLE h = CreateFileW(w.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD e = GetLastError();
+    if (e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS) fail(3204, "The database already exists:", path);
+    fail(3044, "The database cannot be created at", path);
+  }
+  handle_ = h;
+}
+
+void File::remove(const std::string& path) { DeleteFileW(widen(path).c_str()); }
+
 File::~File() {
   if (handle_) CloseHandle(static_cast<HANDLE>(handle_));
 }
@@ -215,6 +229,16 @@ void File::syncDirectoryOf(const std::string& path) {
   // Some file systems cannot flush a folder (EINVAL); their entries are durable anyway.
   if (rc != 0 && err != EINVAL) failWrite(false, "cannot flush the folder of", path);
 }
+
+File::File(const std::string& path, CreateNew) : writable_(true), path_(path) {
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd_ < 0) {
+    if (errno == EEXIST) fail(3204, "The database already exists:", path);
+    fail(3044, "The database cannot be created at", path);
+  }
+}
+
+void File::remove(const std::string& path) { ::unlink(path.c_str()); }
 
 File::~File() {
   if (fd_ >= 0) ::close(fd_);

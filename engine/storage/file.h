@@ -18,7 +18,13 @@ class File {
   // Opens an existing file. JetError 3024 if it does not exist, 3044 if the path names a
   // directory, 3051 if it cannot be opened (permissions, locked).
   File(const std::string& path, bool writable);
+  // Creates a new, empty file, opened for writing. Never replaces anything: JetError 3204
+  // if the path already exists, 3044 if the file cannot be made there.
+  struct CreateNew {};
+  File(const std::string& path, CreateNew);
   ~File();
+  // Deletes a file (best effort; used to take back a file whose creation failed).
+  static void remove(const std::string& path);
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 

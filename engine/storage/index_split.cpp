@@ -19,8 +19,9 @@ uint8_t wholeByte(const IndexEntry& e, size_t i) {
   return static_cast<uint8_t>(e.child >> (8 * (7 - i)));
 }
 
-size_t commonPrefix(const IndexEntry& a, const IndexEntry& b, bool leaf) {
-  const size_t n = std::min(wholeSize(a, leaf), wholeSize(b, leaf));
+// How many leading bytes two entries share, looking no further than `limit`.
+size_t commonPrefix(const IndexEntry& a, const IndexEntry& b, bool leaf, size_t limit) {
+  const size_t n = std::min({wholeSize(a, leaf), wholeSize(b, leaf), limit});
   size_t i = 0;
   while (i < n && wholeByte(a, i) == wholeByte(b, i)) ++i;
   return i;
@@ -34,7 +35,7 @@ size_t partSize(const std::vector<IndexEntry>& es, size_t a, size_t b, bool leaf
   size_t shared = std::numeric_limits<size_t>::max(), sum = 0;
   for (size_t i = a + 1; i < b; ++i) {
     const size_t s = wholeSize(es[i], leaf);
-    shared = std::min({shared, commonPrefix(es[a], es[i], leaf), s - 1});
+    shared = std::min({shared, commonPrefix(es[a], es[i], leaf, shared), s - 1});
     sum += s;
   }
   if (b - a < 2) return wholeSize(es[a], leaf);
@@ -66,7 +67,7 @@ std::vector<size_t> planSplit(const std::vector<IndexEntry>& es, bool leaf, bool
     left[1] = wholeSize(es[0], leaf);
     for (size_t i = 1; i < n; ++i) {
       const size_t s = wholeSize(es[i], leaf);
-      shared = std::min({shared, commonPrefix(es[0], es[i], leaf), s - 1});
+      shared = std::min({shared, commonPrefix(es[0], es[i], leaf, shared), s - 1});
       sum += s;
       left[i + 1] = wholeSize(es[0], leaf) + sum - std::min(shared, prefixCap(jet4)) * i;
     }
@@ -81,7 +82,7 @@ std::vector<size_t> planSplit(const std::vector<IndexEntry>& es, bool leaf, bool
                  (m + 1 < n ? std::min(shared, prefixCap(jet4)) * (n - m - 1) : 0);
       if (m == 0) break;
       const size_t s = wholeSize(es[m], leaf);
-      shared = std::min({shared, commonPrefix(es[m - 1], es[m], leaf), s - 1});
+      shared = std::min({shared, commonPrefix(es[m - 1], es[m], leaf, shared), s - 1});
       sum += s;
     }
   }

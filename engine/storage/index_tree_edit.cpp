@@ -6,6 +6,7 @@
 
 #include "engine/storage/error.h"
 #include "engine/storage/index_split.h"
+#include "engine/storage/index_page_view.h"
 #include "engine/storage/usage_map_edit.h"
 #include "engine/storage/write_unit.h"
 
@@ -13,7 +14,8 @@ namespace bv::storage {
 namespace {
 
 constexpr int kMaxDepth = 64;
-constexpr size_t kCachedPages = 512;
+constexpr size_t kCachedPages = 512;   // decoded pages (intermediate pages, leaves being split)
+constexpr size_t kCachedLeaves = 2048; // leaves read in place
 
 [[noreturn]] void damaged(uint32_t pageNo, const std::string& what) {
   throw JetError(3049, "The database is damaged: index page " + std::to_string(pageNo) + ": " +
@@ -65,7 +67,10 @@ IndexTreeEditor::~IndexTreeEditor() = default;
 
 IndexTreeEditor::Cached* IndexTreeEditor::load(uint32_t pageNo) {
   if (pageNo < 3 || pageNo >= unit_.pageCount()) damaged(pageNo, "the page lies outside the file");
-  PageRef p = unit_.page(pageNo);
+  return load(pageNo, unit_.page(pageNo));
+}
+
+IndexTreeEditor::Cached* IndexTreeEditor::load(uint32_t pageNo, const PageRef& p) {
   auto it = cache_.find(pageNo);
   if (it != cache_.end() && std::memcmp(it->second->bytes.data(), p.data(), p.size()) == 0)
     return it->second.get();
@@ -81,22 +86,26 @@ IndexTreeEditor::Cached* IndexTreeEditor::load(uint32_t pageNo) {
 std::vector<IndexTreeEditor::Frame> IndexTreeEditor::descend(const IndexEntry& target) {
   // Bounded memory: forget decoded pages between operations once there are many.
   if (cache_.size() > kCachedPages) cache_.clear();
+  while (leaves_.size() > kCachedLeaves) leaves_.erase(leaves_.begin());
   std::vector<Frame> path;
   uint32_t n = root_;
   while (true) {
     if (path.size() > kMaxDepth) damaged(n, "the tree is deeper than any index can be");
     for (const Frame& f : path)
       if (f.page == n) damaged(n, "the index pages form a loop");
-    Cached* c = load(n);
+    if (n < 3 || n >= unit_.pageCount()) damaged(n, "the page lies outside the file");
+    PageRef p = unit_.page(n);
+    if (p[0] == kIndexLeafPage) {
+      path.push_back({n, nullptr, 0, false});  // read in place by the caller
+      return path;
+    }
+    Cached* c = load(n, p);
     const auto& es = c->ip.entries;
     const size_t i = static_cast<size_t>(
         std::lower_bound(es.begin(), es.end(), target,
                          [](const IndexEntry& a, const IndexEntry& b) { return compareEntries(a, b) < 0; }) -
         es.begin());
-    if (c->ip.leaf()) {
-      path.push_back({n, c, i, false});
-      return path;
-    }
+    if (c->ip.leaf()) damaged(n, "the page changed its type while being read");
     // The first entry not below the target bounds the child holding it; past the last
     // entry lies the tail page, or without one the last child (whose bound then rises).
     if (i < es.size()) {
@@ -114,66 +123,115 @@ std::vector<IndexTreeEditor::Frame> IndexTreeEditor::descend(const IndexEntry& t
   }
 }
 
+// A leaf read in place. Parsed bitmasks are kept while the page keeps the same bytes.
+struct IndexTreeEditor::ParsedLeaf {
+  std::vector<uint8_t> bytes;
+  PageRef page;  // keeps the bytes the view reads alive
+  IndexPageView view;
+};
+
+IndexPageView& IndexTreeEditor::leafView(uint32_t pageNo) {
+  if (pageNo < 3 || pageNo >= unit_.pageCount()) damaged(pageNo, "the page lies outside the file");
+  PageRef p = unit_.page(pageNo);
+  std::unique_ptr<ParsedLeaf>& slot = leaves_[pageNo];
+  if (slot && std::memcmp(slot->bytes.data(), p.data(), p.size()) == 0) {
+    slot->view.rebind(p.data());
+    slot->page = std::move(p);
+    return slot->view;
+  }
+  if (!slot) slot = std::make_unique<ParsedLeaf>();
+  slot->bytes.clear();  // not valid until parsed
+  slot->view.parse(p.data(), jet4_, pageNo);
+  if (!slot->view.leaf()) damaged(pageNo, "the leaf chain leads to an intermediate page");
+  if (slot->view.tdefPage() != tdefPage_) damaged(pageNo, "the page belongs to another table");
+  slot->bytes.assign(p.data(), p.data() + p.size());
+  slot->page = std::move(p);
+  return slot->view;
+}
+
+// A leaf just edited in place: its view already describes the new bytes.
+void IndexTreeEditor::keepParsed(uint32_t pageNo) {
+  ParsedLeaf& l = *leaves_.at(pageNo);
+  l.page = unit_.page(pageNo);
+  l.view.rebind(l.page.data());
+  l.bytes.assign(l.page.data(), l.page.data() + l.page.size());
+}
+
 bool IndexTreeEditor::contains(const IndexEntry& e) {
   std::vector<Frame> path = descend(e);
-  const Frame& leaf = path.back();
-  const auto& es = leaf.c->ip.entries;
-  return leaf.slot < es.size() && compareEntries(es[leaf.slot], e) == 0;
+  const IndexPageView& v = leafView(path.back().page);
+  const size_t i = v.lowerBound(e);
+  return i < v.count() && v.compare(i, e) == 0;
 }
 
 std::optional<RowId> IndexTreeEditor::findOtherWithKey(const std::vector<uint8_t>& key,
                                                        const RowId* except) {
   IndexEntry first{key, 0, 0, 0};
   std::vector<Frame> path = descend(first);
-  Cached* c = path.back().c;
-  size_t i = path.back().slot;
+  const IndexPageView* v = &leafView(path.back().page);
+  size_t i = v->lowerBound(first);
   for (int hops = 0; hops < kMaxDepth * 1024; ++hops) {
-    const auto& es = c->ip.entries;
-    for (; i < es.size(); ++i) {
-      if (es[i].key != key) return std::nullopt;
-      const RowId id{es[i].dataPage, es[i].dataRow};
+    for (; i < v->count(); ++i) {
+      if (!v->keyIs(i, key)) return std::nullopt;
+      const RowId id = v->row(i);
       if (!except || !(id == *except)) return id;
     }
-    if (c->ip.next == 0) return std::nullopt;
-    const uint32_t n = c->ip.next;
-    c = load(n);
-    if (!c->ip.leaf()) damaged(n, "the leaf chain leads to an intermediate page");
+    if (v->next() == 0) return std::nullopt;
+    v = &leafView(v->next());
     i = 0;
   }
   return std::nullopt;
 }
 
-// Whether the entry just before (or after) the leaf slot, on this page or its sibling, has
-// exactly `key`.
-bool IndexTreeEditor::neighbourHasKey(const Frame& leaf, const std::vector<uint8_t>& key, bool before) {
-  const IndexPage& ip = leaf.c->ip;
-  if (before) {
-    if (leaf.slot > 0) return ip.entries[leaf.slot - 1].key == key;
-    if (ip.prev == 0) return false;
-    const auto& es = load(ip.prev)->ip.entries;
-    return !es.empty() && es.back().key == key;
+// Whether the leaf entry at `before` (an index into the page, -1 for the previous page's
+// last entry) or at `after` (count() or more for the next page's first entry) has `key`.
+bool IndexTreeEditor::neighboursHaveKey(const IndexPageView& v, std::ptrdiff_t before, size_t after,
+                                        const std::vector<uint8_t>& key) {
+  if (before >= 0) {
+    if (v.keyIs(static_cast<size_t>(before), key)) return true;
+  } else if (v.prev()) {
+    const IndexPageView& s = leafView(v.prev());
+    if (s.count() && s.keyIs(s.count() - 1, key)) return true;
   }
-  if (leaf.slot < ip.entries.size()) return ip.entries[leaf.slot].key == key;
-  if (ip.next == 0) return false;
-  const auto& es = load(ip.next)->ip.entries;
-  return !es.empty() && es.front().key == key;
+  if (after < v.count()) return v.keyIs(after, key);
+  if (!v.next()) return false;
+  const IndexPageView& s = leafView(v.next());
+  return s.count() && s.keyIs(0, key);
+}
+
+// The leaf's parents keep no entry for it (it is the root, or reached through tails only),
+// so its last entry may change without touching them.
+bool IndexTreeEditor::noParentBound(const std::vector<Frame>& path) {
+  for (size_t k = 0; k + 1 < path.size(); ++k)
+    if (!path[k].viaTail) return false;
+  return true;
 }
 
 bool IndexTreeEditor::insert(const IndexEntry& e, bool refuseDuplicate) {
   try {
     std::vector<Frame> path = descend(e);
     Frame& leaf = path.back();
-    auto& es = leaf.c->ip.entries;
-    if (leaf.slot < es.size() && compareEntries(es[leaf.slot], e) == 0)
+    IndexPageView& v = leafView(leaf.page);
+    const size_t i = v.lowerBound(e);
+    if (i < v.count() && v.compare(i, e) == 0)
       damaged(leaf.page, "the index already holds an entry for this row");
-    const bool shared = neighbourHasKey(leaf, e.key, true) || neighbourHasKey(leaf, e.key, false);
+    const bool shared = neighboursHaveKey(v, static_cast<std::ptrdiff_t>(i) - 1, i, e.key);
     if (shared && refuseDuplicate)
       throw JetError(3022, "The index already holds this key for another row.");
+    // Most insertions change one leaf in place; the rest re-encode the path.
+    if ((i < v.count() || noParentBound(path)) && v.insert(unit_.modify(leaf.page), i, e)) {
+      keepParsed(leaf.page);
+      return !shared;
+    }
+
+    leaf.c = load(leaf.page);
+    leaf.slot = i;
+    auto& es = leaf.c->ip.entries;
     std::optional<IndexEntry> oldLast;
     if (!es.empty()) oldLast = es.back();
     IndexEntry leafEntry{e.key, e.dataPage, e.dataRow, 0};
-    es.insert(es.begin() + static_cast<std::ptrdiff_t>(leaf.slot), std::move(leafEntry));
-    propagate(path, oldLast, leaf.slot + 1 == es.size());
+    es.insert(es.begin() + static_cast<std::ptrdiff_t>(i), std::move(leafEntry));
+    propagate(path, oldLast, i + 1 == es.size());
     return !shared;
   } catch (...) {
     cache_.clear();  // decoded pages may have been changed in memory only
@@ -185,13 +243,21 @@ bool IndexTreeEditor::remove(const IndexEntry& e) {
   try {
     std::vector<Frame> path = descend(e);
     Frame& leaf = path.back();
-    auto& es = leaf.c->ip.entries;
-    if (leaf.slot >= es.size() || compareEntries(es[leaf.slot], e) != 0)
+    IndexPageView& v = leafView(leaf.page);
+    const size_t i = v.lowerBound(e);
+    if (i >= v.count() || v.compare(i, e) != 0)
       damaged(leaf.page, "the entry to remove is not in the index");
+    const bool shared = neighboursHaveKey(v, static_cast<std::ptrdiff_t>(i) - 1, i + 1, e.key);
+    if ((i + 1 < v.count() || noParentBound(path)) && v.remove(unit_.modify(leaf.page), i)) {
+      keepParsed(leaf.page);
+      return !shared;
+    }
+
+    leaf.c = load(leaf.page);
+    leaf.slot = i;
+    auto& es = leaf.c->ip.entries;
     std::optional<IndexEntry> oldLast = es.back();
-    es.erase(es.begin() + static_cast<std::ptrdiff_t>(leaf.slot));
-    // Neighbours as they are now: the entries on either side of the removed one.
-    const bool shared = neighbourHasKey(leaf, e.key, true) || neighbourHasKey(leaf, e.key, false);
+    es.erase(es.begin() + static_cast<std::ptrdiff_t>(i));
     propagate(path, oldLast, false);
     return !shared;
   } catch (...) {
@@ -202,9 +268,10 @@ bool IndexTreeEditor::remove(const IndexEntry& e) {
 
 void IndexTreeEditor::writePage(uint32_t pageNo, Cached* c) {
   c->ip.tdefPage = tdefPage_;
-  std::vector<uint8_t> bytes = encodeIndexPage(c->ip, jet4_);
-  std::memcpy(unit_.modify(pageNo), bytes.data(), bytes.size());
-  c->bytes = std::move(bytes);
+  // Encoded beside the unit's page first, so a failure leaves the page as it was.
+  c->bytes.resize(unit_.pageSize());
+  encodeIndexPageInto(c->ip, jet4_, c->bytes.data());
+  std::memcpy(unit_.modify(pageNo), c->bytes.data(), c->bytes.size());
 }
 
 uint32_t IndexTreeEditor::newPage(const IndexPage& ip) {

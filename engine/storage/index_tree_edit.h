@@ -12,6 +12,7 @@
 
 #include "engine/storage/database.h"
 #include "engine/storage/index_page.h"
+#include "engine/storage/index_page_view.h"
 
 namespace bv::storage {
 
@@ -44,9 +45,15 @@ class IndexTreeEditor {
   struct Cached;
   struct Frame;
   struct Up;
+  struct ParsedLeaf;
   Cached* load(uint32_t pageNo);
+  Cached* load(uint32_t pageNo, const PageRef& page);
   std::vector<Frame> descend(const IndexEntry& target);
-  bool neighbourHasKey(const Frame& leaf, const std::vector<uint8_t>& key, bool before);
+  IndexPageView& leafView(uint32_t pageNo);
+  void keepParsed(uint32_t pageNo);
+  static bool noParentBound(const std::vector<Frame>& path);
+  bool neighboursHaveKey(const IndexPageView& v, std::ptrdiff_t before, size_t after,
+                         const std::vector<uint8_t>& key);
   void propagate(std::vector<Frame>& path, const std::optional<IndexEntry>& leafOldLast,
                  bool changedAtEnd);
   void writePage(uint32_t pageNo, Cached* c);
@@ -60,6 +67,7 @@ class IndexTreeEditor {
   RowPointer usageMap_;
   bool jet4_;
   std::unordered_map<uint32_t, std::unique_ptr<Cached>> cache_;
+  std::unordered_map<uint32_t, std::unique_ptr<ParsedLeaf>> leaves_;
 };
 
 }  // namespace bv::storage

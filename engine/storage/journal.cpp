@@ -159,4 +159,11 @@ JournalState recoverJournal(File& db, const std::string& journal, bool durable) 
   return valid ? JournalState::RolledBack : JournalState::Torn;
 }
 
+JournalState restoreInterruptedChange(const std::string& databasePath) {
+  const std::string journal = journalPath(databasePath);
+  if (!File::exists(journal)) return JournalState::Absent;
+  File db(databasePath, true);
+  return recoverJournal(db, journal);
+}
+
 }  // namespace bv::storage

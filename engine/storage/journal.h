@@ -44,4 +44,9 @@ enum class JournalState {
 // `durable`, the restored database and the journal's removal are flushed.
 JournalState recoverJournal(File& db, const std::string& journal, bool durable = true);
 
+// For an opener that only reads: if the database's last change was interrupted, opens the
+// file for writing just long enough to roll the journal back. Throws JetError if the file
+// cannot be written (the read-only open then refuses the file).
+JournalState restoreInterruptedChange(const std::string& databasePath);
+
 }  // namespace bv::storage

@@ -20,7 +20,7 @@ void PagePool::load() {
   loaded_ = true;
   const Database& db = unit_.db();
   candidates_ = db.usageMapPages(withRoom_.isNull() ? owned_ : withRoom_);
-  if (!withRoom_.isNull()) inRoomMap_.insert(candidates_.begin(), candidates_.end());
+  inRoomMap_.insert(candidates_.begin(), candidates_.end());
   // Newest pages first: they are the likeliest to have room.
   cursor_ = candidates_.empty() ? 0 : candidates_.size() - 1;
 }
@@ -43,7 +43,7 @@ uint32_t PagePool::pageFor(size_t n) {
     if (fits(page, n)) return last_ = page;
     // A page that cannot take even the smallest row leaves the candidates (and the map).
     if (!fits(page, minRow_)) {
-      if (inRoomMap_.erase(page)) setPageInMap(unit_, withRoom_, page, false);
+      if (inRoomMap_.erase(page) && !withRoom_.isNull()) setPageInMap(unit_, withRoom_, page, false);
       candidates_.erase(candidates_.begin() + static_cast<std::ptrdiff_t>(cursor_));
     }
     cursor_ = cursor_ == 0 ? candidates_.size() : cursor_ - 1;
@@ -51,10 +51,8 @@ uint32_t PagePool::pageFor(size_t n) {
   const uint32_t page = unit_.allocate();
   initDataPage(unit_.modify(page), unit_.pageSize(), unit_.jet4(), owner_);
   setPageInMap(unit_, owned_, page, true);
-  if (!withRoom_.isNull()) {
-    setPageInMap(unit_, withRoom_, page, true);
-    inRoomMap_.insert(page);
-  }
+  if (!withRoom_.isNull()) setPageInMap(unit_, withRoom_, page, true);
+  inRoomMap_.insert(page);
   candidates_.push_back(page);
   cursor_ = candidates_.size() - 1;
   return last_ = page;
@@ -63,24 +61,23 @@ uint32_t PagePool::pageFor(size_t n) {
 void PagePool::noteChanged(uint32_t page) {
   load();
   const bool room = fits(page, minRow_);
-  if (withRoom_.isNull()) {
-    if (room) candidates_.push_back(page);
-    return;
-  }
   if (room && !inRoomMap_.count(page)) {
-    setPageInMap(unit_, withRoom_, page, true);
+    if (!withRoom_.isNull()) setPageInMap(unit_, withRoom_, page, true);
     inRoomMap_.insert(page);
     candidates_.push_back(page);
   } else if (!room && inRoomMap_.count(page)) {
-    setPageInMap(unit_, withRoom_, page, false);
+    if (!withRoom_.isNull()) setPageInMap(unit_, withRoom_, page, false);
     inRoomMap_.erase(page);
   }
 }
 
 void PagePool::release(uint32_t page) {
   load();
-  if (inRoomMap_.erase(page)) setPageInMap(unit_, withRoom_, page, false);
+  if (inRoomMap_.erase(page) && !withRoom_.isNull()) setPageInMap(unit_, withRoom_, page, false);
   setPageInMap(unit_, owned_, page, false);
+  // The file may hand the page to another pool (another column's long values look the
+  // same), so this pool must never offer it again.
+  std::erase(candidates_, page);
   if (last_ == page) last_ = 0;
   unit_.release(page);
 }

@@ -41,7 +41,7 @@ class PagePool {
   uint32_t minRow_;
   bool loaded_ = false;
   std::vector<uint32_t> candidates_;      // pages that had room (checked again on use)
-  std::unordered_set<uint32_t> inRoomMap_;
+  std::unordered_set<uint32_t> inRoomMap_;  // pages offered for rows (the room map's, if any)
   size_t cursor_ = 0;
   uint32_t last_ = 0;  // the page that took the last row
 };

@@ -191,6 +191,7 @@ void WriteUnit::finish() {
   active_ = false;
   db_.unit_ = nullptr;
   db_.invalidateTables();
+  if (db_.catalogDirty_) db_.catalogChanged();
 }
 
 }  // namespace bv::storage

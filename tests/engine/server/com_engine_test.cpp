@@ -119,9 +119,22 @@ TEST_F(Engine, OpensAJet4AndAJet3FileAndReportsWhatItOpened) {
   ASSERT_EQ(db->get_RecordsAffected(&records), S_OK);
   EXPECT_EQ(records, 0);
   EXPECT_EQ(db->get_TableDefs(nullptr), E_NOTIMPL);
+  // A name with a NUL inside is not cut short to another file's name.
+  DAODatabase* cut = nullptr;
+  EXPECT_EQ(openDatabase(engine, jet4 + std::wstring(1, L'\0') + L"x", &cut), jet(3044));
+  EXPECT_EQ(cut, nullptr);
 
   DAODatabase* db3 = nullptr;
   ASSERT_EQ(openDatabase(engine, jet3, &db3), S_OK);
+  EXPECT_EQ(db3->Release(), 0u);
+  // Under Wine, a Unix path names the file too; the database keeps the name it was given.
+  const std::wstring unixPath =
+      winPath(std::string(BV_FIXTURES_DIR) + "/jet3/testV1997.mdb").substr(2);
+  std::wstring slashed = unixPath;
+  for (wchar_t& c : slashed) c = (c == L'\\') ? L'/' : c;
+  ASSERT_EQ(openDatabase(engine, slashed, &db3, /*readOnly=*/true), S_OK);
+  ASSERT_EQ(db3->get_Name(name.out()), S_OK);
+  EXPECT_EQ(name.str(), slashed);
   ASSERT_EQ(db3->get_Version(version.out()), S_OK);
   EXPECT_EQ(version.str(), L"3.0");
   EXPECT_EQ(db3->Release(), 0u);
@@ -186,6 +199,33 @@ TEST_F(Engine, AFailedCallFillsTheErrorsCollectionAndIErrorInfoAndALaterOneRepla
   EXPECT_EQ(count, 1);
   first->Release();
   live->Release();
+}
+
+TEST_F(Engine, ExecuteReportsTheRecordsAffectedByTheLastStatement) {
+  REQUIRE_FIXTURE(path, "jet4/testV2000.mdb");
+  ASSERT_EQ(openDatabase(engine, path, &db), S_OK);
+  const HRESULT hr = execute(db, L"UPDATE Table1 SET C = C + 1");
+  if (hr == jet(3032)) GTEST_SKIP() << "the engine does not write files yet";
+  ASSERT_EQ(hr, S_OK);
+  LONG records = -1;
+  ASSERT_EQ(db->get_RecordsAffected(&records), S_OK);
+  EXPECT_EQ(records, 2);
+  ASSERT_EQ(execute(db, L"DELETE FROM Table1 WHERE A = 'nobody'"), S_OK);
+  db->get_RecordsAffected(&records);
+  EXPECT_EQ(records, 0);
+  ASSERT_EQ(execute(db, L"DELETE FROM Table1 WHERE A = 'a'", 0), S_OK);
+  db->get_RecordsAffected(&records);
+  EXPECT_EQ(records, 1);
+  // A failed statement affected nothing.
+  EXPECT_EQ(execute(db, L"DELETE FROM Tabel1"), jet(3078));
+  db->get_RecordsAffected(&records);
+  EXPECT_EQ(records, 0);
+  // Each database object counts its own statements.
+  DAODatabase* second = nullptr;
+  ASSERT_EQ(openDatabase(engine, path, &second), S_OK);
+  second->get_RecordsAffected(&records);
+  EXPECT_EQ(records, 0);
+  second->Release();
 }
 
 TEST_F(Engine, ExecuteOptionsAndArgumentKinds) {
