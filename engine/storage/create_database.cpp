@@ -207,7 +207,10 @@ void createDatabase(const std::string& path, JetVersion version, const CreateOpt
     for (uint32_t n = 0; n < pageCount; ++n) f.writeAt(static_cast<uint64_t>(n) * ps, pages[n].data(), ps);
     f.flush();
   } catch (...) {
-    File::remove(path);
+    try {
+      File::remove(path);  // take back the half-made file; the write failure is what matters
+    } catch (...) {
+    }
     throw;
   }
 }
