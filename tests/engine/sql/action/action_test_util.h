@@ -126,3 +126,39 @@ inline std::vector<uint8_t> lvPropBlob(const std::vector<std::pair<std::u16strin
 }
 
 }  // namespace bv::test
+
+#include "engine/sql/action.h"
+#include "engine/sql/parser.h"
+#include "engine/sql/storage_catalog.h"
+#include "engine/storage/csv_export.h"
+
+namespace bv::test {
+
+// Runs an action statement on a database file the way the tool does (a fresh open).
+inline int64_t execute(const std::string& path, std::u16string_view sql, bool failOnError = true,
+                       bool dryRun = false) {
+  auto db = storage::Database::open(path, dryRun ? storage::OpenMode::ReadOnly : storage::OpenMode::ReadWrite);
+  sql::ActionOptions o;
+  o.failOnError = failOnError;
+  o.dryRun = dryRun;
+  return sql::executeAction(*db, sql::parseStatement(sql), {}, o);
+}
+
+// The rows a SELECT gives, each as its CSV fields joined by '|'.
+inline std::vector<std::string> selectRows(const std::string& path, std::u16string_view sql) {
+  auto db = storage::Database::open(path);
+  sql::StorageCatalog catalog(*db);
+  sql::ResultSet r = sql::executeSelect(sql::parseStatement(sql), catalog);
+  std::vector<std::string> out;
+  for (const auto& row : r.rows) {
+    std::string line;
+    for (size_t i = 0; i < row.size(); ++i) {
+      if (i) line += '|';
+      storage::appendCsvValue(row[i], line);
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
+}  // namespace bv::test
