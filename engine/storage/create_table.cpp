@@ -79,6 +79,9 @@ uint32_t createTable(WriteUnit& unit, const TableSpec& spec, double created) {
       catalogRow(static_cast<int32_t>(tdef), kTablesContainerId, spec.name, kObjTable,
                  spec.system ? kSystemObjectFlag : 0, created != 0 ? created : currentDateTime(), userOwner(jet4));
   insertSystemRow(unit, 2, row);
+  const uint32_t aces = db.table(u"MSysACEs")->tdefPage;
+  for (const std::vector<Value>& ace : newTableAccessRows(jet4, static_cast<int32_t>(tdef)))
+    insertSystemRow(unit, aces, ace);
   db.catalogChanged();
   return tdef;
 }

@@ -11,4 +11,7 @@ class WriteUnit;
 
 uint32_t allocateInUse(WriteUnit& unit);
 
+// Gives a page back: zeroed and marked free in the global usage map.
+void releaseToFree(WriteUnit& unit, uint32_t page);
+
 }  // namespace bv::storage

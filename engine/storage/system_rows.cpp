@@ -173,7 +173,8 @@ void deleteSystemRow(WriteUnit& unit, uint32_t tdefPage, RowId id) {
   }
   uint8_t* pg = unit.modify(id.page);
   uint8_t* slot = pg + rowCountOffset(jet4) + 2 + 2 * id.row;
-  put16(slot, get16(slot) | kRowDeleted);
+  // Access marks a deleted row 0xC000, and other readers skip only rows marked so.
+  put16(slot, get16(slot) | kRowDeleted | kRowOverflow);
   for (auto& [page, bytes] : leaves) std::copy(bytes.begin(), bytes.end(), unit.modify(page));
   setRecordedRowCount(unit, tdefPage, t.rowCount == 0 ? 0 : t.rowCount - 1);
 }

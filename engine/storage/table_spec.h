@@ -14,7 +14,7 @@ namespace bv::storage {
 struct ColumnSpec {
   std::u16string name;
   ColType type = ColType::Text;
-  // Text: characters (1-255); Binary: bytes (1-255). Ignored for the other types.
+  // Text: characters (1-255); Binary: bytes (1-255, Jet 4 1-510). Ignored for the others.
   uint16_t size = 0;
   bool autoNumber = false;        // Long: AutoNumber; Guid: Replication ID handed out
   bool compressedUnicode = false; // Jet 4 Text/Memo: values may be stored compressed
@@ -47,6 +47,7 @@ struct IndexSpec {
 struct TableSpec {
   std::u16string name;
   bool system = false;  // table type 0x53 instead of 0x4E
+  uint32_t lastAutoNumber = 0;  // the AutoNumber counter: the next number handed out is one more
   std::vector<ColumnSpec> columns;
   std::vector<IndexSpec> indexes;
 };
