@@ -56,4 +56,8 @@ ResultSet executeSelect(const Statement& st, const Catalog& catalog, const Param
 // with no changes.
 ActionPlan planAction(const Statement& st, const Catalog& catalog, const ParamValues& params = {});
 
+// How a statement would read its tables (an index and its conditions, or the whole
+// table) and what bounds its memory, one line per table, without running it.
+std::string explainStatement(const Statement& st, const Catalog& catalog, const ParamValues& params = {});
+
 }  // namespace bv::sql

@@ -1,4 +1,5 @@
-// Text collation of comparisons and sorting: Jet 4's General sort order.
+// Text collation of comparisons and sorting: the General sort order of the file's format
+// (Jet 4's, or Access 97's for Jet 3 files).
 //
 // Two texts compare as their ascending index keys do (case ignored, accents secondary,
 // hyphens and apostrophes last), so that a comparison in an expression agrees with the
@@ -126,16 +127,24 @@ int compareAscii(const AsciiWeights& w, std::u16string_view a, std::u16string_vi
   return afterEqualKeys(a, b);
 }
 
+void appendKey(std::vector<uint8_t>& out, std::u16string_view s, TextOrder order) {
+  if (order == TextOrder::Jet3) storage::appendJet3TextKey(out, s, true);
+  else storage::appendJet4TextKey(out, s, true);
+}
+
 // Keys of recently compared texts. A join or a sort compares the same texts over and
-// over, and building a key is the costly part; texts past kCachedChars are not kept.
+// over, and building a key is the costly part. Short texts get a large table; long ones
+// (a long constant compared with every row) a small one of their own.
 class KeyCache {
  public:
+  explicit KeyCache(TextOrder order) : order_(order) {}
   // The key of `s`, or nullptr when the sort order has no key for one of its characters.
   // `avoid` is a key the caller still holds, which must not be overwritten.
   const std::vector<uint8_t>* keyOf(std::u16string_view s, const std::vector<uint8_t>* avoid) {
     Entry* e = nullptr;
-    if (s.size() <= kCachedChars) {
-      e = &slots_[std::hash<std::u16string_view>()(s) % kSlots];
+    if (s.size() <= kCachedChars * 8) {
+      size_t h = std::hash<std::u16string_view>()(s);
+      e = s.size() <= kCachedChars ? &slots_[h % kSlots] : &longSlots_[h % kLongSlots];
       if (e->filled && e->text == s) return e->encodable ? &e->key : nullptr;
       if (&e->key == avoid) e = nullptr;
     }
@@ -144,7 +153,7 @@ class KeyCache {
     e->key.clear();
     e->filled = true;
     try {
-      storage::appendJet4TextKey(e->key, s, true);
+      appendKey(e->key, s, order_);
       e->encodable = true;
     } catch (const JetError&) {
       e->encodable = false;
@@ -154,6 +163,7 @@ class KeyCache {
 
  private:
   static constexpr size_t kSlots = 4096;
+  static constexpr size_t kLongSlots = 64;
   static constexpr size_t kCachedChars = 64;
   struct Entry {
     std::u16string text;
@@ -161,21 +171,73 @@ class KeyCache {
     bool filled = false;
     bool encodable = false;
   };
+  TextOrder order_;
   std::vector<Entry> slots_ = std::vector<Entry>(kSlots);
+  std::vector<Entry> longSlots_ = std::vector<Entry>(kLongSlots);
   Entry scratch_[2];
 };
 
-}  // namespace
+thread_local TextOrder tlsOrder = TextOrder::Jet4;
 
-int compareText(std::u16string_view a, std::u16string_view b) {
-  static const AsciiWeights ascii;
-  if (ascii.usable && plainAscii(a) && plainAscii(b)) return compareAscii(ascii, a, b);
-  thread_local KeyCache cache;
+// Jet 4 keys leave U+0000 out: texts holding it compare as if it were not there.
+bool holdsNul(std::u16string_view s) { return s.find(char16_t(0)) != std::u16string_view::npos; }
+std::u16string withoutNul(std::u16string_view s) {
+  std::u16string out;
+  for (char16_t c : s)
+    if (c) out.push_back(c);
+  return out;
+}
+
+int compareKeyed(std::u16string_view a, std::u16string_view b, TextOrder order) {
+  thread_local KeyCache jet4(TextOrder::Jet4), jet3(TextOrder::Jet3);
+  KeyCache& cache = order == TextOrder::Jet3 ? jet3 : jet4;
   const std::vector<uint8_t>* ka = cache.keyOf(a, nullptr);
   const std::vector<uint8_t>* kb = ka ? cache.keyOf(b, ka) : nullptr;
   if (!ka || !kb) return compareFolded(a, b);
   if (*ka != *kb) return *ka < *kb ? -1 : 1;
   return afterEqualKeys(a, b);
+}
+
+}  // namespace
+
+TextOrder currentTextOrder() { return tlsOrder; }
+
+TextOrderScope::TextOrderScope(TextOrder order) : saved_(tlsOrder) { tlsOrder = order; }
+TextOrderScope::~TextOrderScope() { tlsOrder = saved_; }
+
+int compareText(std::u16string_view a, std::u16string_view b) {
+  static const AsciiWeights ascii;
+  TextOrder order = tlsOrder;
+  if (order == TextOrder::Jet4) {
+    if (ascii.usable && plainAscii(a) && plainAscii(b)) return compareAscii(ascii, a, b);
+    if (holdsNul(a) || holdsNul(b)) {
+      int c = compareKeyed(withoutNul(a), withoutNul(b), order);
+      return c ? c : compareFolded(a, b);
+    }
+  }
+  return compareKeyed(a, b, order);
+}
+
+void appendTextBucket(std::u16string_view s, std::string& out) {
+  TextOrder order = tlsOrder;
+  std::u16string stripped;
+  if (order == TextOrder::Jet4 && holdsNul(s)) {
+    stripped = withoutNul(s);
+    s = stripped;
+  }
+  std::vector<uint8_t> key;
+  try {
+    appendKey(key, s, order);
+  } catch (const JetError&) {
+    key.clear();
+    for (char16_t c : s) {
+      char16_t f = fold(c);
+      key.push_back(uint8_t(f >> 8));
+      key.push_back(uint8_t(f));
+    }
+  }
+  out.append(reinterpret_cast<const char*>(key.data()), key.size());
+  out.push_back('\0');
 }
 
 }  // namespace bv::sql

@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 #include "engine/sql/datetime.h"
+#include "engine/sql/functions.h"
 #include "engine/sql/lexer.h"
 #include "engine/storage/error.h"
 
@@ -362,7 +363,14 @@ class Parser {
       if (errno == 0 && v >= INT32_MIN && v <= INT32_MAX)
         return makeLiteral(Value(int32_t(v)), t.pos, t.end);
     }
-    return makeLiteral(Value(std::strtod(a.c_str(), nullptr)), t.pos, t.end);
+    double d = std::strtod(a.c_str(), nullptr);
+    if (!std::isfinite(d)) overflow(t);
+    return makeLiteral(Value(d), t.pos, t.end);
+  }
+
+  // A number too large for any numeric type Jet has.
+  [[noreturn]] void overflow(const Token& t) {
+    throw JetError(3349, "The number " + toUtf8(t.text) + " is too large (numeric overflow).");
   }
 
   ExprPtr primary() {
@@ -424,7 +432,10 @@ class Parser {
           expectOp(u")");
           return e;
         }
-        if (isReserved(t.text)) fail("expected a value");
+        // Some keywords are also function names (Left, Right, Asc): followed by an opening
+        // parenthesis inside an expression they can only be the call.
+        if (isReserved(t.text) && !(isOp(u"(", 1) && isKnownFunction(t.text)))
+          fail("expected a value");
         [[fallthrough]];
       case Tok::QuotedName:
         return nameOrCall();
@@ -527,6 +538,8 @@ class Parser {
       if (n.kind != Tok::Number) fail("expected a number after TOP");
       take();
       double v = std::strtod(toUtf8(n.text).c_str(), nullptr);
+      // TOP counts records with a Long.
+      if (!std::isfinite(v) || v > 2147483647.0) overflow(n);
       s->topPercent = acceptKw(u"PERCENT");
       if (v <= 0 || (!s->topPercent && v != std::floor(v)) || (s->topPercent && v > 100)) {
         --i_;
@@ -640,6 +653,16 @@ class Parser {
     expectKw(u"UPDATE");
     UpdateStmt u;
     u.target = joinChain();
+    // "UPDATE a, b SET ..." updates a cross join of the tables; the WHERE clause links them.
+    while (acceptOp(u",")) {
+      auto j = std::make_unique<TableRef>();
+      j->kind = TableRef::Kind::Join;
+      j->join = JoinKind::Cross;
+      j->pos = u.target->pos;
+      j->left = std::move(u.target);
+      j->right = joinChain();
+      u.target = std::move(j);
+    }
     expectKw(u"SET");
     do {
       Assignment a;

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/sql/value_ops.h"
 #include "engine/storage/database.h"
 #include "engine/storage/value.h"
 
@@ -31,12 +32,40 @@ class RowCursor {
   virtual const Value& value(size_t column) = 0;  // valid until next()
 };
 
+// An index of a table as the planner sees it.
+struct SourceIndex {
+  std::u16string name;
+  std::vector<int> columns;     // positions in TableSource::columns(), leading first
+  std::vector<bool> ascending;  // per column
+  bool ignoreNulls = false;     // rows whose key columns are all Null are not in it
+  bool jet4 = true;             // the key format (text keys differ)
+  bool textKeysUsable = true;   // text keys follow the General order that comparison uses
+};
+
+// A stretch of one index's entries: from the first whose key bytes are >= `low`, as long
+// as the key is <= `high` or starts with `high` (so a value's key part as `high` takes
+// every entry of that value, whatever columns follow it).
+struct KeyRange {
+  std::vector<uint8_t> low, high;
+};
+
 class TableSource {
  public:
   virtual ~TableSource() = default;
   virtual const std::u16string& name() const = 0;  // as the catalog spells it
   virtual const std::vector<SourceColumn>& columns() const = 0;
   virtual std::unique_ptr<RowCursor> scan() const = 0;
+  // The table's indexes (none for in-memory tables).
+  virtual const std::vector<SourceIndex>& indexes() const {
+    static const std::vector<SourceIndex> none;
+    return none;
+  }
+  // The rows of the entries of index `index` within `ranges` (ascending, in that order),
+  // in index order; a row named by several ranges comes once. Whole index when `ranges`
+  // is empty.
+  virtual std::unique_ptr<RowCursor> indexScan(size_t index, const std::vector<KeyRange>& ranges) const {
+    return scan();
+  }
 };
 
 class Catalog {
@@ -46,6 +75,8 @@ class Catalog {
   virtual std::shared_ptr<const TableSource> findTable(std::u16string_view name) const = 0;
   // Whether some other object (a stored query, a link) has that name.
   virtual bool hasOtherObject(std::u16string_view name) const { return false; }
+  // How the tables' text indexes order text; statements compare text the same way.
+  virtual TextOrder textOrder() const { return TextOrder::Jet4; }
 };
 
 // Jet's name comparison (case-insensitive).

@@ -1,5 +1,10 @@
 #include "engine/sql/storage_catalog.h"
 
+#include <algorithm>
+#include <unordered_set>
+
+#include "engine/storage/index_walk.h"
+
 namespace bv::sql {
 
 namespace {
@@ -15,11 +20,92 @@ class StorageCursor : public RowCursor {
   storage::TableCursor cur_;
 };
 
+bool startsWith(const std::vector<uint8_t>& key, const std::vector<uint8_t>& prefix) {
+  return key.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), key.begin());
+}
+
+// The rows an index names within key ranges, each read through a seek.
+class IndexRangeCursor : public RowCursor {
+ public:
+  IndexRangeCursor(const storage::Database& db, std::shared_ptr<const storage::TableDef> def,
+                   const storage::RealIndexDef& index, std::vector<KeyRange> ranges)
+      : db_(db), def_(std::move(def)), index_(index), ranges_(std::move(ranges)),
+        cur_(db.scan(def_)) {
+    if (ranges_.empty()) whole_ = true;
+  }
+  bool next() override {
+    for (;;) {
+      if (!walker_) {
+        if (whole_) {
+          if (started_) return false;
+          walker_.emplace(db_, *def_, index_);
+        } else {
+          if (range_ >= ranges_.size()) return false;
+          walker_.emplace(db_, *def_, index_, ranges_[range_].low);
+        }
+        started_ = true;
+      }
+      storage::IndexEntry e;
+      if (!walker_->next(e) || (!whole_ && past(e.key, ranges_[range_].high))) {
+        walker_.reset();
+        if (whole_) return false;
+        ++range_;
+        continue;
+      }
+      if (ranges_.size() > 1 && !seen_.insert((uint64_t(e.dataPage) << 8) | e.dataRow).second) continue;
+      if (!cur_.seek(RowId{e.dataPage, e.dataRow})) continue;
+      return true;
+    }
+  }
+  RowId rowId() const override { return cur_.rowId(); }
+  const Value& value(size_t column) override { return cur_.value(column); }
+
+ private:
+  static bool past(const std::vector<uint8_t>& key, const std::vector<uint8_t>& high) {
+    if (startsWith(key, high)) return false;
+    return std::lexicographical_compare(high.begin(), high.end(), key.begin(), key.end());
+  }
+  const storage::Database& db_;
+  std::shared_ptr<const storage::TableDef> def_;
+  const storage::RealIndexDef& index_;
+  std::vector<KeyRange> ranges_;
+  storage::TableCursor cur_;
+  std::optional<storage::IndexWalker> walker_;
+  size_t range_ = 0;
+  bool whole_ = false, started_ = false;
+  std::unordered_set<uint64_t> seen_;
+};
+
 class StorageTable : public TableSource {
  public:
   StorageTable(const storage::Database& db, std::shared_ptr<const storage::TableDef> def)
       : db_(db), def_(std::move(def)) {
     for (const auto& c : def_->columns) columns_.push_back(sourceColumn(c, db.isJet4()));
+    for (const auto& ix : def_->indexes) {
+      if (ix.realIndex < 0 || size_t(ix.realIndex) >= def_->realIndexes.size() || ix.columns.empty())
+        continue;
+      SourceIndex si;
+      si.name = ix.name;
+      si.ignoreNulls = ix.ignoreNulls;
+      si.jet4 = db.isJet4();
+      bool ok = true;
+      for (const auto& ic : ix.columns) {
+        int pos = def_->columnByNumber(ic.columnNumber);
+        if (pos < 0) ok = false;
+        else if (def_->columns[pos].isText() && def_->columns[pos].sortOrder != 0 &&
+                 def_->columns[pos].sortOrder != 1033)
+          si.textKeysUsable = false;  // keys of another language's order
+        si.columns.push_back(pos);
+        si.ascending.push_back(ic.ascending);
+      }
+      if (!ok) continue;
+      indexes_.push_back(std::move(si));
+      real_.push_back(ix.realIndex);
+    }
+  }
+  const std::vector<SourceIndex>& indexes() const override { return indexes_; }
+  std::unique_ptr<RowCursor> indexScan(size_t index, const std::vector<KeyRange>& ranges) const override {
+    return std::make_unique<IndexRangeCursor>(db_, def_, def_->realIndexes[real_.at(index)], ranges);
   }
   const std::u16string& name() const override { return def_->name; }
   const std::vector<SourceColumn>& columns() const override { return columns_; }
@@ -31,6 +117,8 @@ class StorageTable : public TableSource {
   const storage::Database& db_;
   std::shared_ptr<const storage::TableDef> def_;
   std::vector<SourceColumn> columns_;
+  std::vector<SourceIndex> indexes_;
+  std::vector<int> real_;  // per entry of indexes_: its real index
 };
 
 }  // namespace

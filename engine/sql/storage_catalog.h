@@ -11,6 +11,7 @@ class StorageCatalog : public Catalog {
   explicit StorageCatalog(const storage::Database& db) : db_(db) {}
   std::shared_ptr<const TableSource> findTable(std::u16string_view name) const override;
   bool hasOtherObject(std::u16string_view name) const override;
+  TextOrder textOrder() const override { return db_.isJet4() ? TextOrder::Jet4 : TextOrder::Jet3; }
 
  private:
   const storage::Database& db_;

@@ -204,6 +204,15 @@ int cmp3(const T& x, const T& y) {
   return x < y ? -1 : (y < x ? 1 : 0);
 }
 
+// GUIDs order as their index keys do: the first three fields as numbers (they are stored
+// little-endian), then the last eight bytes as stored.
+int compareGuid(const Guid& a, const Guid& b) {
+  static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  for (int i : kOrder)
+    if (a.bytes[i] != b.bytes[i]) return a.bytes[i] < b.bytes[i] ? -1 : 1;
+  return 0;
+}
+
 bool exactNumeric(Kind k) {
   return k == Kind::Byte || k == Kind::Integer || k == Kind::Long || k == Kind::Bool ||
          k == Kind::Currency || k == Kind::Decimal;
@@ -247,13 +256,13 @@ int compareValues(const Value& a, const Value& b) {
     if (other.kind() == Kind::Guid) {
       auto g = parseGuid(s);
       if (!g) mismatch("text compared with a GUID");
-      int c = cmp3(g->bytes, other.as<Guid>().bytes);
+      int c = compareGuid(*g, other.as<Guid>());
       return textFirst ? c : -c;
     }
     mismatch("text compared with a binary value");
   }
   if (ka == Kind::Binary && kb == Kind::Binary) return cmp3(a.as<Bytes>(), b.as<Bytes>());
-  if (ka == Kind::Guid && kb == Kind::Guid) return cmp3(a.as<Guid>().bytes, b.as<Guid>().bytes);
+  if (ka == Kind::Guid && kb == Kind::Guid) return compareGuid(a.as<Guid>(), b.as<Guid>());
   mismatch("values of incompatible types compared");
 }
 
@@ -402,7 +411,7 @@ int compareForSort(const Value& a, const Value& b) {
     }
     case 2: return compareText(a.as<std::u16string>(), b.as<std::u16string>());
     case 3: return cmp3(a.as<Bytes>(), b.as<Bytes>());
-    default: return cmp3(a.as<Guid>().bytes, b.as<Guid>().bytes);
+    default: return compareGuid(a.as<Guid>(), b.as<Guid>());
   }
 }
 

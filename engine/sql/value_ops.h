@@ -61,10 +61,33 @@ Value inList(const Value& v, std::span<const Value> list);
 // Returns <0, 0 or >0. Never throws.
 int compareForSort(const Value& a, const Value& b);
 
-// Text collation used by comparisons and sorting: the order of Jet 4 text index keys;
+// Text collation used by comparisons and sorting: the order of the text index keys;
 // texts whose keys are equal are told apart only by trailing spaces and by characters
 // past the 255 a key covers (so "abc" = "ABC").
 int compareText(std::u16string_view a, std::u16string_view b);
+
+// The key rules text comparison follows: those of the text indexes of the file a statement
+// reads (Jet 4's General sort order, or Access 97's for Jet 3 files), so that the rows a
+// statement picks agree with the indexes it maintains. Jet 4 is the default.
+enum class TextOrder { Jet4, Jet3 };
+TextOrder currentTextOrder();
+
+// Sets the text order of the current thread while it lives (a statement runs under one).
+class TextOrderScope {
+ public:
+  explicit TextOrderScope(TextOrder order);
+  ~TextOrderScope();
+  TextOrderScope(const TextOrderScope&) = delete;
+  TextOrderScope& operator=(const TextOrderScope&) = delete;
+
+ private:
+  TextOrder saved_;
+};
+
+// Bytes equal for texts that compare equal under the current order (texts with equal bytes
+// may still differ in what the key leaves out): the text's ascending key, or its case-folded
+// code units when the order has no key for one of its characters.
+void appendTextBucket(std::u16string_view s, std::string& out);
 
 // What an UPDATE/INSERT target column accepts.
 struct ColumnSpec {

@@ -21,6 +21,8 @@ struct WriteOptions {
   bool durable = true;
 };
 
+class File;
+
 class WriteUnit {
  public:
   // Starts a unit on a database opened ReadWrite. JetError 3027 on a read-only database,
@@ -50,7 +52,9 @@ class WriteUnit {
   // Gives a page back: it is zeroed and marked free in the global usage map.
   void release(uint32_t n);
 
-  // Makes every change reach the file atomically. After commit() the unit is finished.
+  // Makes every change reach the file atomically, through a rollback journal beside the
+  // database (journal.h). After commit() the unit is finished, also when it fails: then it
+  // throws a JetError (I/O: 3040, 3043, 3026) and the file is as it was before the unit.
   void commit();
   // Drops every change; the file and the database's caches are as before the unit.
   void rollback();
@@ -63,6 +67,8 @@ class WriteUnit {
   friend class Database;
   // The unit's copy of page n, or nullptr when the unit has not changed it.
   const std::shared_ptr<uint8_t[]>* find(uint32_t n) const;
+  void writePages(File& f);
+  void abandon();
   void finish();
 
   Database& db_;

@@ -12,15 +12,17 @@ const bv::tool::Command& self() { return *bv::tool::findCommand("query"); }
 
 const bv::tool::Registration reg{{
     "query", "run a SELECT statement and print its rows as CSV",
-    "usage: brimvale query DB SQL [--param NAME=VALUE]... [--password=PW]\n"
+    "usage: brimvale query DB SQL [--param NAME=VALUE]... [--password=PW] [--explain]\n"
     "  Runs the SELECT statement SQL against DB (opened read-only) and prints the result\n"
     "  in the CSV form of the export command: a header line, then one line per row.\n"
     "  --param NAME=VALUE  a value for a parameter (a name that is no field); VALUE is a\n"
     "                      number, #date#, True/False/Null or text (may be repeated)\n"
-    "  --password=PW       the database password, if the file has one\n",
+    "  --password=PW       the database password, if the file has one\n"
+    "  --explain           print how each table would be read instead of the rows\n",
     [](bv::tool::Args& args) -> int {
       std::string pw;
       bv::sql::ParamValues params;
+      bool explain = args.takeFlag("explain");
       if (int status = bv::tool::takeStatementOptions(self(), args, pw, params)) return status;
       auto stmt = bv::sql::parseStatement(bv::storage::fromUtf8(args.positional[1]));
       if (stmt.isAction())
@@ -28,6 +30,7 @@ const bv::tool::Registration reg{{
                                  "action statement.");
       auto db = bv::tool::openDatabase(args.positional[0], bv::storage::OpenMode::ReadOnly, pw);
       bv::sql::StorageCatalog catalog(*db);
+      if (explain) return bv::tool::writeOut(bv::sql::explainStatement(stmt, catalog, params)) ? 0 : 1;
       bv::sql::ResultSet rs = bv::sql::executeSelect(stmt, catalog, params);
       std::string out;
       for (size_t i = 0; i < rs.columns.size(); ++i) {

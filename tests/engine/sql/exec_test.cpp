@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/sql/conv_value.h"
 #include "engine/sql/exec.h"
 #include "engine/sql/parser.h"
 #include "engine/sql/value_ops.h"
@@ -353,6 +354,72 @@ TEST_F(Exec, SelectIntoAndDefinitionPlans) {
   EXPECT_EQ(error(u"CREATE TABLE t2 (a LONG, A TEXT)", true), 3191);
   EXPECT_EQ(error(u"DROP TABLE Nope", true), 3376);
   EXPECT_EQ(error(u"CREATE INDEX i ON Nope (a)", true), 3078);
+}
+
+TEST_F(Exec, KeywordsThatAreAlsoFunctionNames) {
+  auto r = rows(u"SELECT Left(Name, 2), Right(Name, 1), Asc(Name) FROM Emp WHERE ID = 1");
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0][0], T(u"An"));
+  EXPECT_EQ(r[0][1], T(u"n"));
+  EXPECT_EQ(toDouble(r[0][2]), 65.0);
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE Left(Name, 1) = 'b' ORDER BY Right(Name, 2) DESC, ID")),
+            (V{2, 5}));
+  ActionPlan u = plan(u"UPDATE Emp SET Name = Right(Name, 2) WHERE ID = 3");
+  ASSERT_EQ(u.changes.size(), 1u);
+  EXPECT_EQ(u.changes[0].updates[0].values[0], T(u"Cy"));
+  // The keywords keep their meaning where they are not followed by a parenthesis.
+  EXPECT_EQ(rows(u"SELECT e.ID FROM Emp e LEFT JOIN Dept d ON e.Dept = d.ID ORDER BY e.ID ASC").size(), 5u);
+  EXPECT_EQ(error(u"SELECT Left FROM Emp"), 3141);
+}
+
+TEST_F(Exec, NumbersTooLargeAreOverflowErrors) {
+  EXPECT_EQ(error(u"SELECT TOP 99999999999999999999 ID FROM Emp"), 3349);
+  EXPECT_EQ(error(u"SELECT TOP 2147483648 ID FROM Emp"), 3349);
+  EXPECT_EQ(rows(u"SELECT TOP 2147483647 ID FROM Emp").size(), 5u);
+  EXPECT_EQ(error(u"SELECT 1e400"), 3349);
+  EXPECT_EQ(error(u"SELECT ID FROM Emp WHERE Salary < 1e400"), 3349);
+  EXPECT_EQ(rows(u"SELECT ID FROM Emp WHERE Salary < 1e300").size(), 4u);
+}
+
+TEST_F(Exec, UpdateOfCommaSeparatedTablesJoinsThemByTheWhereClause) {
+  ActionPlan p = plan(u"UPDATE Emp AS e, Dept AS d SET e.Salary = e.Salary + 1, d.Title = 'x' "
+                      u"WHERE e.Dept = d.ID AND d.ID = 20");
+  EXPECT_EQ(p.recordsAffected, 2);
+  ASSERT_EQ(p.changes.size(), 2u);
+  EXPECT_EQ(p.changes[0].updates.size(), 2u);  // Cy and BOB
+  EXPECT_EQ(p.changes[1].updates.size(), 1u);  // Dev, once
+  EXPECT_EQ(plan(u"UPDATE Emp, Dept SET Salary = 0 WHERE Dept.ID = 30 AND Emp.Dept = Dept.ID").recordsAffected, 0);
+}
+
+TEST_F(Exec, InListsAnswerAsComparingWithEveryItem) {
+  std::u16string many = u"SELECT ID FROM Emp WHERE ID IN (";
+  for (int i = 0; i < 5000; ++i) many += storage::fromUtf8(std::to_string(i * 2 + 1)) + u",";
+  many.back() = u')';
+  EXPECT_EQ(ids(rows(many.c_str())), (V{1, 3, 5}));
+  // Text items match without regard to case; numbers of other types by value.
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE Name IN ('ANN', 'bob', 'zed')")), (V{1, 2, 5}));
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE Salary IN (3000, 2500.0, CCur(4000))")), (V{2, 3, 4}));
+  // Text that holds a number compares with a number; a Null item makes a miss Null.
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE ID IN ('2', 4)")), (V{2, 4}));
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE ID NOT IN (1, 2)")), (V{3, 4, 5}));
+  EXPECT_EQ(rows(u"SELECT ID FROM Emp WHERE ID NOT IN (1, Null)").size(), 0u);
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE ID IN (1, Null)")), (V{1}));
+  // Parameters count as constants of the list.
+  EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE ID IN (p1, p2)", {{u"p1", L(2)}, {u"p2", Value(3.0)}})),
+            (V{2, 3}));
+}
+
+TEST(ValueOrder, GuidsOrderAsTheirIndexKeys) {
+  // The first field is stored little-endian: 00000002-... sorts before 00000100-....
+  Guid a, b;
+  a.bytes[0] = 2;  // {00000002-0000-...}
+  b.bytes[1] = 1;  // {00000100-0000-...}
+  EXPECT_LT(compareForSort(Value(a), Value(b)), 0);
+  Guid c, d;
+  c.bytes[5] = 1;  // data2 = 0x0100
+  d.bytes[4] = 2;  // data2 = 0x0002
+  EXPECT_GT(compareForSort(Value(c), Value(d)), 0);
+  EXPECT_TRUE(isTrue(applyBinary(BinaryOp::Gt, Value(c), Value(d))));
 }
 
 }  // namespace
