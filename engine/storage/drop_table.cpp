@@ -3,8 +3,7 @@
 #include <set>
 
 #include "engine/storage/error.h"
-#include "engine/storage/page_alloc.h"
-#include "engine/storage/system_rows.h"
+#include "engine/storage/table_writer.h"
 #include "engine/storage/system_tables.h"
 #include "engine/storage/write_unit.h"
 
@@ -88,12 +87,14 @@ void dropTable(WriteUnit& unit, const std::u16string& name) {
       pages.insert(mp);
   }
 
-  const uint32_t aces = db.table(u"MSysACEs")->tdefPage;
-  for (const RowId& r : rowsWithId(db, *db.tableAt(aces), u"ObjectId", id)) deleteSystemRow(unit, aces, r);
+  const std::vector<RowId> aceRows = rowsWithId(db, *db.table(u"MSysACEs"), u"ObjectId", id);
   const std::vector<RowId> catalogRows = rowsWithId(db, *db.tableAt(2), u"Id", id);
-  for (const RowId& r : catalogRows) deleteSystemRow(unit, 2, r);
+  TableWriter aces(unit, u"MSysACEs");
+  for (const RowId& r : aceRows) aces.remove(r);
+  TableWriter catalog(unit, 2);
+  for (const RowId& r : catalogRows) catalog.remove(r);
   for (uint32_t p : pages) {
-    if (p > 1) releaseToFree(unit, p);
+    if (p > 1) unit.release(p);
   }
   db.catalogChanged();
 }

@@ -112,7 +112,6 @@ File::File(const std::string& path, CreateNew) : writable_(true), path_(path) {
   handle_ = h;
 }
 
-void File::remove(const std::string& path) { DeleteFileW(widen(path).c_str()); }
 
 File::~File() {
   if (handle_) CloseHandle(static_cast<HANDLE>(handle_));
@@ -238,7 +237,6 @@ File::File(const std::string& path, CreateNew) : writable_(true), path_(path) {
   }
 }
 
-void File::remove(const std::string& path) { ::unlink(path.c_str()); }
 
 File::~File() {
   if (fd_ >= 0) ::close(fd_);

@@ -23,8 +23,6 @@ class File {
   struct CreateNew {};
   File(const std::string& path, CreateNew);
   ~File();
-  // Deletes a file (best effort; used to take back a file whose creation failed).
-  static void remove(const std::string& path);
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 

@@ -5,7 +5,6 @@
 #include "engine/storage/error.h"
 #include "engine/storage/index_page.h"
 #include "engine/storage/key_encode.h"
-#include "engine/storage/page_alloc.h"
 #include "engine/storage/page_build.h"
 #include "engine/storage/tdef_encode.h"
 #include "engine/storage/write_unit.h"
@@ -36,7 +35,7 @@ uint32_t buildTree(WriteUnit& unit, uint32_t tdefPage, std::vector<IndexEntry> l
       groups.back().push_back(std::move(e));
     }
     std::vector<uint32_t> pages;
-    for (size_t i = 0; i < groups.size(); ++i) pages.push_back(allocateInUse(unit));
+    for (size_t i = 0; i < groups.size(); ++i) pages.push_back(unit.allocate());
     std::vector<IndexEntry> parents;
     for (size_t i = 0; i < groups.size(); ++i) {
       IndexPage p;
@@ -71,9 +70,9 @@ void rewriteTableDef(WriteUnit& unit, TableDef& t) {
   const std::vector<uint8_t> buf = encodeTableDef(t, jet4);
   const uint32_t need = tdefPagesNeeded(buf.size(), unit.pageSize());
   std::vector<uint32_t> pages = t.tdefPages;
-  while (pages.size() < need) pages.push_back(allocateInUse(unit));
+  while (pages.size() < need) pages.push_back(unit.allocate());
   while (pages.size() > need) {
-    releaseToFree(unit, pages.back());
+    unit.release(pages.back());
     pages.pop_back();
   }
   const auto images = tdefPageImages(buf, pages, jet4);
@@ -142,7 +141,7 @@ void addIndex(WriteUnit& unit, const std::u16string& table, const IndexSpec& spe
   std::vector<uint32_t> treePages;
   ri.rootPage = buildTree(unit, t.tdefPage, std::move(entries), treePages);
   // The index's usage map, on a page of its own.
-  const uint32_t mapsPage = allocateInUse(unit);
+  const uint32_t mapsPage = unit.allocate();
   const uint32_t first = *std::min_element(treePages.begin(), treePages.end());
   const std::vector<uint8_t> mapsImg = buildDataPage(0, {inlineUsageMap(first, treePages, jet4)}, jet4);
   std::copy(mapsImg.begin(), mapsImg.end(), unit.modify(mapsPage));
@@ -179,10 +178,10 @@ void removeIndex(WriteUnit& unit, const std::u16string& table, const std::u16str
     const RealIndexDef ri = t.realIndexes[static_cast<size_t>(real)];
     std::vector<uint32_t> pages = db.usageMapPages(ri.usageMap);
     if (std::find(pages.begin(), pages.end(), ri.rootPage) == pages.end()) pages.push_back(ri.rootPage);
-    for (uint32_t p : pages) releaseToFree(unit, p);
+    for (uint32_t p : pages) unit.release(p);
     // A page that held only this map goes too.
     const PageRef mp = db.page(ri.usageMap.page);
-    if (mp[0] == 0x01 && mp.u32(4) == 0 && mp.u16(unit.jet4() ? 12 : 8) == 1) releaseToFree(unit, ri.usageMap.page);
+    if (mp[0] == 0x01 && mp.u32(4) == 0 && mp.u16(unit.jet4() ? 12 : 8) == 1) unit.release(ri.usageMap.page);
     t.realIndexes.erase(t.realIndexes.begin() + real);
     for (IndexDef& d : t.indexes)
       if (d.realIndex > real) --d.realIndex;

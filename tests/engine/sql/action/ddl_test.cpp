@@ -8,7 +8,7 @@
 #include "engine/storage/check.h"
 #include "engine/storage/create_database.h"
 #include "engine/storage/error.h"
-#include "engine/storage/system_rows.h"
+#include "engine/storage/table_writer.h"
 #include "engine/storage/write_unit.h"
 #include "tests/engine/storage/storage_test_util.h"
 
@@ -51,12 +51,12 @@ class DdlTest : public ::testing::TestWithParam<JetVersion> {
     for (const auto& p : storage::checkDatabase(*db).problems) s += p + "\n";
     return s;
   }
-  // Adds rows through the storage layer (the tables here have single-page indexes).
+  // Adds rows through the storage layer.
   void addRows(const std::u16string& table, const std::vector<std::vector<Value>>& rows) {
     auto db = Database::open(path_, OpenMode::ReadWrite);
     storage::WriteUnit unit(*db);
-    const uint32_t page = db->table(table)->tdefPage;
-    for (const auto& r : rows) storage::insertSystemRow(unit, page, r);
+    storage::TableWriter w(unit, table);
+    for (const auto& r : rows) w.insert(r);
     unit.commit();
   }
   std::string mdb(const std::string& args) {
