@@ -5,6 +5,8 @@
 #include "engine/storage/create_table.h"
 #include "engine/storage/drop_table.h"
 #include "engine/storage/error.h"
+#include "engine/storage/index_edit.h"
+#include "engine/storage/relationship.h"
 #include "engine/storage/write_unit.h"
 
 namespace bv::sql {
@@ -23,13 +25,23 @@ bool isDataDefinition(const Statement& st) {
 int64_t executeDdl(storage::Database& db, const Statement& st, const ActionOptions& options) {
   // Work out what can be worked out before a unit starts (a bad definition needs no unit).
   storage::TableSpec spec;
-  if (const auto* c = std::get_if<CreateTableStmt>(&st.body)) spec = tableSpecOf(*c, db.isJet4());
-  if (st.kind() == StatementKind::AlterTable)
-    throw JetError(3251, "ALTER TABLE is not supported by this engine yet; nothing was changed.");
+  std::vector<storage::RelationshipSpec> relationships;
+  if (const auto* c = std::get_if<CreateTableStmt>(&st.body)) {
+    spec = tableSpecOf(*c, db.isJet4());
+    relationships = foreignKeysOf(*c);
+  }
+  const AlterTableStmt* alter = std::get_if<AlterTableStmt>(&st.body);
+  using Action = AlterTableStmt::Action;
+  if (alter && alter->action != Action::AddConstraint && alter->action != Action::DropConstraint)
+    throw JetError(3251, "ALTER TABLE ADD, ALTER or DROP COLUMN is not supported by this engine yet; nothing was changed.");
 
   storage::WriteUnit unit(db);
   switch (st.kind()) {
-    case StatementKind::CreateTable: storage::createTable(unit, spec); break;
+    case StatementKind::CreateTable:
+      storage::createTable(unit, spec);
+      for (const storage::RelationshipSpec& r : relationships) storage::addRelationship(unit, r);
+      break;
+    case StatementKind::AlterTable: alterConstraint(unit, *alter); break;
     case StatementKind::DropTable: storage::dropTable(unit, std::get<DropTableStmt>(st.body).table); break;
     case StatementKind::CreateIndex: createIndex(unit, std::get<CreateIndexStmt>(st.body)); break;
     case StatementKind::DropIndex: dropIndex(unit, std::get<DropIndexStmt>(st.body)); break;

@@ -1,6 +1,8 @@
 #include "engine/sql/ddl_index.h"
 
+#include "engine/sql/ddl_table_spec.h"
 #include "engine/storage/create_table.h"
+#include "engine/storage/relationship.h"
 #include "engine/storage/error.h"
 #include "engine/storage/index_edit.h"
 #include "engine/storage/write_unit.h"
@@ -34,6 +36,22 @@ void createIndex(storage::WriteUnit& unit, const CreateIndexStmt& st) {
 void dropIndex(storage::WriteUnit& unit, const DropIndexStmt& st) {
   requireTable(unit, st.table);
   storage::removeIndex(unit, st.table, st.index);
+}
+
+void alterConstraint(storage::WriteUnit& unit, const AlterTableStmt& st) {
+  requireTable(unit, st.table);
+  if (st.action == AlterTableStmt::Action::DropConstraint) {
+    storage::removeIndex(unit, st.table, st.name);
+    return;
+  }
+  const ConstraintDef& c = st.constraint;
+  if (c.kind == ConstraintDef::Kind::ForeignKey) {
+    storage::addRelationship(unit, relationshipOf(c, st.table, c.columns));
+    return;
+  }
+  storage::IndexSpec spec = indexSpecOf(c);
+  storage::checkObjectName(spec.name);
+  storage::addIndex(unit, st.table, spec);
 }
 
 }  // namespace bv::sql

@@ -17,5 +17,8 @@ void createIndex(storage::WriteUnit& unit, const CreateIndexStmt& st);
 // JetError 3376 (no such table), 3371 (no index of that name on it), 3280-style 3303 when
 // a relationship uses it.
 void dropIndex(storage::WriteUnit& unit, const DropIndexStmt& st);
+// ALTER TABLE ... ADD CONSTRAINT (an index, or a relationship for FOREIGN KEY) and
+// ... DROP CONSTRAINT (an index that is not a relationship's end).
+void alterConstraint(storage::WriteUnit& unit, const AlterTableStmt& st);
 
 }  // namespace bv::sql

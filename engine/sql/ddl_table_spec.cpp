@@ -36,7 +36,7 @@ std::u16string freshName(const TableSpec& t, std::u16string base) {
 void addConstraint(TableSpec& t, const ConstraintDef& c, const std::vector<std::u16string>& columns) {
   using Kind = ConstraintDef::Kind;
   if (c.kind == Kind::NotNull) return;
-  if (c.kind == Kind::ForeignKey) unsupported("A FOREIGN KEY / REFERENCES constraint");
+  if (c.kind == Kind::ForeignKey) return;
   IndexSpec ix;
   for (const std::u16string& col : columns) ix.columns.push_back({col, true});
   if (c.kind == Kind::PrimaryKey) {
@@ -56,6 +56,36 @@ void addConstraint(TableSpec& t, const ConstraintDef& c, const std::vector<std::
 }
 
 }  // namespace
+
+storage::RelationshipSpec relationshipOf(const ConstraintDef& c, const std::u16string& table,
+                                         const std::vector<std::u16string>& columns) {
+  storage::RelationshipSpec r;
+  r.name = c.name;
+  r.table = table;
+  r.columns = columns;
+  r.referencedTable = c.refTable;
+  r.referencedColumns = c.refColumns;
+  r.cascadeUpdate = c.cascadeUpdate;
+  r.cascadeDelete = c.cascadeDelete;
+  return r;
+}
+
+std::vector<storage::RelationshipSpec> foreignKeysOf(const CreateTableStmt& st) {
+  std::vector<storage::RelationshipSpec> out;
+  for (const FieldDef& f : st.fields)
+    for (const ConstraintDef& c : f.constraints)
+      if (c.kind == ConstraintDef::Kind::ForeignKey) out.push_back(relationshipOf(c, st.table, {f.name}));
+  for (const ConstraintDef& c : st.constraints)
+    if (c.kind == ConstraintDef::Kind::ForeignKey) out.push_back(relationshipOf(c, st.table, c.columns));
+  return out;
+}
+
+storage::IndexSpec indexSpecOf(const ConstraintDef& c) {
+  TableSpec t;
+  addConstraint(t, c, c.columns);
+  if (t.indexes.empty()) unsupported("This constraint");
+  return t.indexes.front();
+}
 
 ColumnSpec columnSpecOf(const FieldDef& f, bool jet4) {
   ColumnSpec c;

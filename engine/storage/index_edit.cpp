@@ -80,7 +80,7 @@ void rewriteTableDef(WriteUnit& unit, TableDef& t) {
   t.tdefPages = pages;
 }
 
-void addIndex(WriteUnit& unit, const std::u16string& table, const IndexSpec& spec) {
+int addIndex(WriteUnit& unit, const std::u16string& table, const IndexSpec& spec) {
   Database& db = unit.db();
   const bool jet4 = db.isJet4();
   TableDef t = *db.table(table);
@@ -106,6 +106,38 @@ void addIndex(WriteUnit& unit, const std::u16string& table, const IndexSpec& spe
   ri.flags = static_cast<uint8_t>(((spec.unique || spec.primaryKey) ? kUnique : 0) |
                                   (spec.ignoreNulls ? kIgnoreNulls : 0) | (spec.required ? kRequired : 0) |
                                   (jet4 ? 0x80 : 0));
+
+  IndexDef d;
+  d.name = spec.name;
+  for (const IndexDef& x : t.indexes) d.indexNumber = std::max(d.indexNumber, x.indexNumber + 1);
+  d.columns = ri.columns;
+  d.primaryKey = spec.primaryKey;
+  d.unique = spec.unique || spec.primaryKey;
+  d.ignoreNulls = spec.ignoreNulls;
+  d.required = spec.required;
+  d.foreignKey = spec.foreignKey;
+  d.fkSide = spec.fkSide;
+  d.fkOtherIndex = spec.fkOtherIndex;
+  d.fkOtherTable = spec.fkOtherTable;
+  d.cascadeFlags1 = spec.cascadeUpdate ? 0x01 : 0;
+  d.cascadeFlags2 = spec.cascadeDelete ? 0x01 : 0;
+  if (spec.foreignKey && spec.fkSide == 1) {
+    // The referenced end: the rows are already indexed by a unique index on these columns.
+    for (size_t r = 0; r < t.realIndexes.size(); ++r) {
+      const RealIndexDef& have = t.realIndexes[r];
+      if ((have.flags & kUnique) && have.columns.size() == ri.columns.size() &&
+          std::equal(ri.columns.begin(), ri.columns.end(), have.columns.begin(),
+                     [](const IndexColumn& a, const IndexColumn& b) { return a.columnNumber == b.columnNumber; })) {
+        d.realIndex = static_cast<int>(r);
+        d.realFlags = have.flags;
+        d.firstPage = have.rootPage;
+        t.indexes.push_back(d);
+        rewriteTableDef(unit, t);
+        return d.indexNumber;
+      }
+    }
+    throw JetError(3800, "The table '" + toUtf8(t.name) + "' has no unique index on the columns the relationship refers to.");
+  }
 
   // The keys of the rows already in the table, checked against the index's rules.
   std::vector<IndexEntry> entries;
@@ -147,20 +179,13 @@ void addIndex(WriteUnit& unit, const std::u16string& table, const IndexSpec& spe
   std::copy(mapsImg.begin(), mapsImg.end(), unit.modify(mapsPage));
   ri.usageMap = RowPointer{mapsPage, 0};
 
-  IndexDef d;
-  d.name = spec.name;
-  for (const IndexDef& x : t.indexes) d.indexNumber = std::max(d.indexNumber, x.indexNumber + 1);
   d.realIndex = static_cast<int>(t.realIndexes.size());
-  d.columns = ri.columns;
-  d.primaryKey = spec.primaryKey;
-  d.unique = spec.unique || spec.primaryKey;
-  d.ignoreNulls = spec.ignoreNulls;
-  d.required = spec.required;
   d.firstPage = ri.rootPage;
   d.realFlags = ri.flags;
   t.realIndexes.push_back(ri);
   t.indexes.push_back(d);
   rewriteTableDef(unit, t);
+  return d.indexNumber;
 }
 
 void removeIndex(WriteUnit& unit, const std::u16string& table, const std::u16string& index) {

@@ -163,7 +163,7 @@ TableDef layoutTable(const TableSpec& spec, bool jet4) {
     d.realFlags = flags;
     // The referenced end of a relationship uses the B-tree of the index it points at.
     int shared = -1;
-    if (is.foreignKey && is.fkSide == 2) {
+    if (is.foreignKey && is.fkSide == 1) {
       for (size_t r = 0; r < t.realIndexes.size(); ++r) {
         const RealIndexDef& ri = t.realIndexes[r];
         bool same = ri.columns.size() == d.columns.size() && (ri.flags & kIdxUnique);

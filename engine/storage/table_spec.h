@@ -36,7 +36,8 @@ struct IndexSpec {
   bool ignoreNulls = false;
   bool required = false;     // no Null key parts (user-table primary keys have it)
   // Foreign keys (one end of a relationship): the other table's TDEF page and the number
-  // of its logical index; `fkSide` 1 on the referencing table, 2 on the referenced one.
+  // of its logical index; `fkSide` 1 on the referenced (primary) table, 2 on the
+  // referencing one, as Access writes them.
   bool foreignKey = false;
   uint8_t fkSide = 0;
   int32_t fkOtherIndex = -1;

@@ -189,12 +189,58 @@ TEST_P(DdlTest, RefusedStatementsAndDryRunsChangeNothing) {
   refused(u"CREATE TABLE T2 (A LONG PRIMARY KEY, B LONG, CONSTRAINT p2 PRIMARY KEY (B))", 3283);
   refused(u"CREATE TABLE T2 (A LONG DEFAULT 5)", 3251);
   refused(u"CREATE TABLE T2 (A LONG NOT NULL)", 3251);
-  refused(u"CREATE TABLE T2 (A LONG, CONSTRAINT fk FOREIGN KEY (A) REFERENCES Existing (A))", 3251);
+  refused(u"CREATE TABLE T2 (A LONG, CONSTRAINT fk FOREIGN KEY (A) REFERENCES Existing (A))", 3800);
+  refused(u"CREATE TABLE T2 (A LONG REFERENCES Nowhere)", 3371);
   refused(u"ALTER TABLE Existing ADD COLUMN B TEXT", 3251);
   const std::vector<uint8_t> before = test::TempCopy(path_).read();
   EXPECT_EQ(run(u"CREATE TABLE Dry (A LONG)", true), 0);
   EXPECT_EQ(run(u"DROP TABLE Existing", true), 0);
   EXPECT_EQ(test::TempCopy(path_).read(), before);
+}
+
+TEST_P(DdlTest, ForeignKeysRecordRelationshipsAtBothEnds) {
+  run(u"CREATE TABLE Customers (ID COUNTER PRIMARY KEY, Name TEXT(50))");
+  run(u"CREATE TABLE Orders (ID COUNTER PRIMARY KEY, CustomerID LONG CONSTRAINT CustomersOrders "
+      u"REFERENCES Customers (ID) ON DELETE CASCADE, Placed DATETIME)");
+  EXPECT_EQ(problems(), "");
+  {
+    auto db = Database::open(path_);
+    auto orders = db->table(u"Orders");
+    auto customers = db->table(u"Customers");
+    const storage::IndexDef* fk = nullptr;
+    for (const auto& ix : orders->indexes)
+      if (ix.foreignKey) fk = &ix;
+    ASSERT_NE(fk, nullptr);
+    EXPECT_EQ(fk->name, u"CustomersOrders");
+    EXPECT_EQ(fk->fkOtherTable, customers->tdefPage);
+    EXPECT_EQ(fk->cascadeFlags2, 1);
+    // The referenced end points back and shares the primary key's tree.
+    const storage::IndexDef* back = nullptr;
+    for (const auto& ix : customers->indexes)
+      if (ix.foreignKey) back = &ix;
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->fkOtherTable, orders->tdefPage);
+    EXPECT_EQ(back->fkOtherIndex, fk->indexNumber);
+    EXPECT_EQ(fk->fkOtherIndex, back->indexNumber);
+    EXPECT_EQ(customers->realIndexes.size(), 1u);
+  }
+  const std::string rels = mdb("mdb-export " + test::shellQuote(path_) + " MSysRelationships");
+  EXPECT_NE(rels.find("\"CustomersOrders\",4096,1,0,\"Orders\",\"CustomerID\",\"Customers\",\"ID\""),
+            std::string::npos)
+      << rels;
+  refused(u"DROP TABLE Customers", 3303);
+  refused(u"DROP INDEX CustomersOrders ON Orders", 3303);
+  EXPECT_EQ(run(u"ALTER TABLE Orders ADD CONSTRAINT OnePerDay UNIQUE (CustomerID, Placed)"), 0);
+  EXPECT_EQ(run(u"ALTER TABLE Orders DROP CONSTRAINT OnePerDay"), 0);
+  EXPECT_EQ(problems(), "");
+
+  // Over existing rows a relationship needs every related row.
+  run(u"CREATE TABLE Notes (ID LONG, CustomerID LONG)");
+  addRows(u"Notes", {{Value(int32_t{1}), Value(int32_t{99})}});
+  refused(u"ALTER TABLE Notes ADD CONSTRAINT nc FOREIGN KEY (CustomerID) REFERENCES Customers", 3201);
+  addRows(u"Customers", {{Value(int32_t{99}), Value(u"Ann")}});
+  EXPECT_EQ(run(u"ALTER TABLE Notes ADD CONSTRAINT nc FOREIGN KEY (CustomerID) REFERENCES Customers"), 0);
+  EXPECT_EQ(problems(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, DdlTest, ::testing::Values(JetVersion::Jet4, JetVersion::Jet3),
