@@ -142,7 +142,8 @@ void addRelationship(WriteUnit& unit, const RelationshipSpec& spec) {
   int32_t id = static_cast<int32_t>(0x80000000u);
   for (const CatalogEntry& e : db.catalog())
     if (e.id < 0 && e.id >= id) id = e.id + 1;
-  TableWriter(unit, 2).insert(catalogRow(id, kRelationshipsContainerId, name, kObjRelationship, 0, currentDateTime(),
+  TableWriter(unit, 2).insert(catalogRow(id, kRelationshipsContainerId, name, kObjRelationship, 0,
+                                         spec.created != 0 ? spec.created : currentDateTime(),
                                          userOwner(jet4)));
   db.catalogChanged();
 }

@@ -16,6 +16,7 @@ struct RelationshipSpec {
   std::u16string referencedTable;
   std::vector<std::u16string> referencedColumns;  // empty: the primary key's columns
   bool cascadeUpdate = false, cascadeDelete = false;
+  double created = 0;  // the relationship object's creation date (0: now)
 };
 
 // JetError 3371 (a table is missing), 3265 (a column is missing, or the column counts
