@@ -7,6 +7,7 @@
 #include "engine/storage/error.h"
 #include "engine/storage/index_edit.h"
 #include "engine/storage/relationship.h"
+#include "engine/storage/statement_lock.h"
 #include "engine/storage/write_unit.h"
 
 namespace bv::sql {
@@ -35,7 +36,9 @@ int64_t executeDdl(storage::Database& db, const Statement& st, const ActionOptio
   if (alter && alter->action != Action::AddConstraint && alter->action != Action::DropConstraint)
     throw JetError(3251, "ALTER TABLE ADD, ALTER or DROP COLUMN is not supported by this engine yet; nothing was changed.");
 
-  storage::WriteUnit unit(db);
+  storage::WriteOptions wo;
+  wo.dryRun = options.dryRun;  // a dry run may work on a database opened read-only
+  storage::WriteUnit unit(db, wo);
   switch (st.kind()) {
     case StatementKind::CreateTable:
       storage::createTable(unit, spec);
@@ -48,7 +51,10 @@ int64_t executeDdl(storage::Database& db, const Statement& st, const ActionOptio
     default: break;
   }
   // A dry run has applied every rule; the destructor drops its changes.
-  if (!options.dryRun) unit.commit();
+  if (!options.dryRun) {
+    storage::CommitLock lock(db);  // no reader sees the definition half-written
+    unit.commit();
+  }
   return 0;
 }
 
