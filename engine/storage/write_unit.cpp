@@ -18,10 +18,12 @@ WriteUnit::WriteUnit(Database& db, WriteOptions options) : db_(db), options_(opt
   if (db.mode() != OpenMode::ReadWrite && !options.dryRun)
     throw JetError(3027, "Cannot update. The database '" + db.path() + "' is opened read-only.");
   if (db.unit_) throw JetError(3049, "A change to the database '" + db.path() + "' is already in progress.");
-  // A journal left by a change that could not be put back: the file must be restored first.
+  // A journal left by a change that could not be put back (a failing device): restore the
+  // file, and read it afresh, before changing anything.
+  if (File::exists(journalPath(db.path()))) db.refresh();
   if (File::exists(journalPath(db.path())))
     throw JetError(3049, "The last change to the database '" + db.path() +
-                             "' was interrupted; open it again for writing to restore it.");
+                             "' was interrupted and could not be undone yet; open it again for writing to restore it.");
   originalPageCount_ = pageCount_ = db.cache().pageCount();
   db.unit_ = this;
 }

@@ -11,6 +11,7 @@
 #include "engine/storage/io_faults.h"
 #include "engine/storage/journal.h"
 #include "tests/engine/storage/storage_test_util.h"
+#include "tests/engine/storage/write/row_sample_change.h"
 #include "tests/engine/storage/write/unit_sample_change.h"
 
 namespace bv::storage {
@@ -25,10 +26,13 @@ struct ScopedInjector {
   ~ScopedInjector() { setIoFaultInjector(nullptr); }
 };
 
+enum class Kind { Pages, PagesGrow, Rows };
+
 struct Case {
   const char* fixture;
-  bool farPage;
+  Kind kind;
   bool durable;
+  const char16_t* table = nullptr;  // Rows only
 };
 
 class FaultTest : public ::testing::TestWithParam<Case> {
@@ -42,7 +46,7 @@ class FaultTest : public ::testing::TestWithParam<Case> {
     // The state after a clean commit, and how many operations that commit performs.
     auto db = Database::open(reference_->path(), OpenMode::ReadWrite);
     WriteUnit unit(*db, options());
-    ASSERT_TRUE(sample::applySampleChange(unit, GetParam().farPage));
+    change(unit);
     ScopedInjector count;
     unit.commit();
     changes_ = count.in.changes;
@@ -54,6 +58,14 @@ class FaultTest : public ::testing::TestWithParam<Case> {
     WriteOptions o;
     o.durable = GetParam().durable;
     return o;
+  }
+  // The unit's changes (not committed).
+  static void change(WriteUnit& unit) {
+    const Case& c = GetParam();
+    if (c.kind == Kind::Rows)
+      sample::rowChange(unit, c.table, 30);
+    else
+      ASSERT_TRUE(sample::applySampleChange(unit, c.kind == Kind::PagesGrow));
   }
   std::unique_ptr<test::TempCopy> copy_, reference_;
   std::vector<uint8_t> before_, after_;
@@ -70,7 +82,7 @@ TEST_P(FaultTest, FailedWriteSyncCutOrRemovalLeavesTheFileAsBefore) {
       bool failed = false;
       {
         WriteUnit unit(*db, options());
-        ASSERT_TRUE(sample::applySampleChange(unit, GetParam().farPage));
+        change(unit);
         ScopedInjector inject;
         inject.in.failChangeAt = k;
         inject.in.fault = fault;
@@ -97,7 +109,7 @@ TEST_P(FaultTest, FailedWriteSyncCutOrRemovalLeavesTheFileAsBefore) {
       ASSERT_EQ(copy_->read(), before_);
       // The same database object carries on: its caches hold nothing of the failed unit.
       WriteUnit again(*db, options());
-      ASSERT_TRUE(sample::applySampleChange(again, GetParam().farPage));
+      change(again);
       again.commit();
       db.reset();
       ASSERT_EQ(copy_->read(), after_);
@@ -113,7 +125,7 @@ TEST_P(FaultTest, FailedReadEndsTheUnitAndLeavesTheFileAsBefore) {
     auto db = Database::open(copy_->path(), OpenMode::ReadWrite);
     ScopedInjector count;
     WriteUnit unit(*db, options());
-    ASSERT_TRUE(sample::applySampleChange(unit, GetParam().farPage));
+    change(unit);
     unit.rollback();
     reads = count.in.reads;
   }
@@ -126,7 +138,7 @@ TEST_P(FaultTest, FailedReadEndsTheUnitAndLeavesTheFileAsBefore) {
     inject.in.failReadAt = k;
     try {
       WriteUnit unit(*db, options());
-      ASSERT_TRUE(sample::applySampleChange(unit, GetParam().farPage));
+      change(unit);
       unit.commit();
     } catch (const JetError& e) {
       ++errors;
@@ -145,13 +157,17 @@ TEST_P(FaultTest, FailedReadEndsTheUnitAndLeavesTheFileAsBefore) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Units, FaultTest,
-                         ::testing::Values(Case{"jet4/testV2000.mdb", true, true}, Case{"jet4/testV2000.mdb", false, false},
-                                           Case{"jet3/testV1997.mdb", true, true}),
+                         ::testing::Values(Case{"jet4/testV2000.mdb", Kind::PagesGrow, true},
+                                           Case{"jet4/testV2000.mdb", Kind::Pages, false},
+                                           Case{"jet3/testV1997.mdb", Kind::PagesGrow, true},
+                                           Case{"jet4/test2V2000.mdb", Kind::Rows, true, u"MSP_PROJECTS"},
+                                           Case{"jet3/testV1997.mdb", Kind::Rows, true, u"Table1"}),
                          [](const auto& info) {
                            std::string n = info.param.fixture;
                            n = n.substr(n.find('/') + 1);
                            n = n.substr(0, n.find('.'));
-                           return n + (info.param.farPage ? "_grows" : "_small") +
+                           const Kind k = info.param.kind;
+                           return n + (k == Kind::Rows ? "_rows" : k == Kind::PagesGrow ? "_grows" : "_pages") +
                                   (info.param.durable ? "_durable" : "_fast");
                          });
 

@@ -154,6 +154,26 @@ TEST_P(JournalTest, TornOrSpoiledJournalIsDroppedWithoutTouchingTheFile) {
   EXPECT_EQ(copy_->read(), before_);
 }
 
+// A journal that appears while the database is open (a commit whose undoing failed): the
+// next unit restores the file and reads it afresh before it changes anything.
+TEST_P(JournalTest, NextUnitRestoresTheFileFirst) {
+  auto db = Database::open(copy_->path(), OpenMode::ReadWrite);
+  const uint32_t pages = db->pageCount();
+  interruptedCommit({1, 2});
+  {
+    WriteUnit unit(*db);
+    EXPECT_FALSE(fs::exists(journal_));
+    EXPECT_EQ(db->pageCount(), pages);
+    EXPECT_EQ(db->page(2)[0], 0x02) << "the catalog's page is read from the restored file";
+    unit.modify(3)[pageSize_ - 1] ^= 0x01;
+    unit.commit();
+  }
+  db.reset();
+  auto expected = before_;
+  expected[4 * pageSize_ - 1] ^= 0x01;
+  EXPECT_EQ(copy_->read(), expected);
+}
+
 INSTANTIATE_TEST_SUITE_P(Fixtures, JournalTest, ::testing::Values("jet4/emptyJet4.mdb", "jet3/testV1997.mdb"),
                          [](const auto& info) {
                            std::string n = info.param;
