@@ -9,6 +9,7 @@
 
 #include "engine/storage/error.h"
 #include "engine/storage/table_writer.h"
+#include "engine/storage/text_key.h"
 #include "engine/storage/write_unit.h"
 #include "tests/engine/storage/write/index_test_util.h"
 
@@ -129,6 +130,55 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, ThroughRowWriter,
                          [](const auto& info) {
                            return std::filesystem::path(info.param.file).stem().string() + "_" + info.param.table;
                          });
+
+// A table whose text index uses a sort order this engine has no keys for: deleting or
+// updating a row is refused naming the index, and nothing is written.
+TEST(ThroughRowWriterRefusals, UnsupportedSortOrderRefusesDeleteAndUpdateBeforeWriting) {
+  WritableCopy w("jet4/testIndexPropertiesV2000.mdb");
+  BV_NEED_FIXTURE(w);
+  auto t = w.db->table(u"TableUnique1_temp");
+  const int data = t->findColumn(u"data");
+  ASSERT_GE(data, 0);
+  // Rewrite the column's sort order in its descriptor (Jet 4: after the 63-byte header and
+  // 12 bytes per real index, 25 bytes per descriptor; the LCID at +11).
+  size_t desc = 0;
+  bool found = false;
+  for (size_t i = 0; i < t->columns.size(); ++i) {
+    const size_t at = 63 + 12 * t->realIndexes.size() + 25 * i;
+    if ((t->raw[at + 5] | t->raw[at + 6] << 8) == t->columns[data].number) desc = at, found = true;
+  }
+  ASSERT_TRUE(found);
+  ASSERT_LT(desc + 13, w.db->pageSize());
+  w.db.reset();
+  w.copy->write([&] {
+    auto bytes = w.copy->read();
+    const size_t at = static_cast<size_t>(t->tdefPage) * 4096 + desc + 11;
+    bytes[at] = 0x0C;  // 1036 (0x040C)
+    bytes[at + 1] = 0x04;
+    return bytes;
+  }());
+  w.reopen();
+  RowId first;
+  {
+    TableCursor c = w.db->scan(*w.db->table(u"TableUnique1_temp"));
+    ASSERT_TRUE(c.next());
+    first = c.rowId();
+  }
+  WriteUnit unit(*w.db);
+  TableWriter tw(unit, u"TableUnique1_temp");
+  const std::vector<Value> row = tw.read(first);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      if (attempt == 0) tw.remove(first);
+      else tw.update(first, row);
+      ADD_FAILURE() << "the change was made";
+    } catch (const JetError& e) {
+      EXPECT_EQ(e.number(), kErrKeyNotEncodable) << e.what();
+      EXPECT_NE(std::string(e.what()).find("'DataIndex'"), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(unit.changedPages().empty());
+  }
+}
 
 }  // namespace
 }  // namespace bv::storage
