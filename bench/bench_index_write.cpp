@@ -70,6 +70,7 @@ int main() {
   const std::string dir = mkdtemp(tmpl);
   const std::string copy = dir + "/big.mdb";
   fs::copy_file(source, copy);
+  fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
 
   auto db = Database::open(copy, OpenMode::ReadWrite);
   auto t = db->table(u"Orders");

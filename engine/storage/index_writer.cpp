@@ -55,6 +55,8 @@ struct TableIndexes::Impl {
 
   std::string unsupportedReason(const RealIndexDef& ri) const {
     const Database& db = unit.db();
+    // New pages of the tree must be listed in its page map.
+    if (ri.usageMap.isNull()) return "the index has no page map";
     for (const IndexColumn& ic : ri.columns) {
       const int pos = table.columnByNumber(ic.columnNumber);
       if (pos < 0) return "it names column number " + std::to_string(ic.columnNumber) + ", which the table does not have";
@@ -214,7 +216,8 @@ void TableIndexes::removeRow(std::span<const Value> row, RowId id) {
   Impl& m = *impl_;
   std::vector<Placement> ps;
   for (Index& ix : m.indexes) ps.push_back(m.place(ix, row, id, false));
-  for (size_t i = 0; i < ps.size(); ++i) m.mustHold(m.indexes[i], ps[i]);
+  // The first removal refuses a missing entry before writing; the others are checked first.
+  for (size_t i = 1; i < ps.size(); ++i) m.mustHold(m.indexes[i], ps[i]);
   for (size_t i = 0; i < ps.size(); ++i) m.drop(m.indexes[i], ps[i]);
 }
 
@@ -228,8 +231,13 @@ void TableIndexes::updateRow(std::span<const Value> oldRow, std::span<const Valu
   auto same = [](const Placement& a, const Placement& b) {
     return a.present == b.present && (!a.present || a.entry == b.entry);
   };
-  for (size_t i = 0; i < olds.size(); ++i)
-    if (!same(olds[i], news[i])) m.mustHold(m.indexes[i], olds[i]);
+  // As in removeRow, the first entry taken out needs no check of its own.
+  bool first = true;
+  for (size_t i = 0; i < olds.size(); ++i) {
+    if (same(olds[i], news[i])) continue;
+    if (!first) m.mustHold(m.indexes[i], olds[i]);
+    first = false;
+  }
   for (size_t i = 0; i < olds.size(); ++i) {
     if (same(olds[i], news[i])) continue;
     m.drop(m.indexes[i], olds[i]);

@@ -347,6 +347,7 @@ void TableWriter::update(RowId id, std::span<const Value> row) {
   const uint32_t counter = m.fillAutoNumbers(vals);
   Impl::Planned p = m.plan(vals, &old);
   m.indexes.check(vals, &id);
+  m.indexes.checkRemove(old.values, id, vals);  // the entries that move can be found
   if (m.db.rowBytes(id.page, id.row).slotFlags & kRowOverflow) m.movedTo(id);  // damage shows before writing
   std::vector<std::vector<RowPointer>> freed(vals.size());
   for (size_t i = 0; i < vals.size(); ++i)
@@ -371,6 +372,7 @@ void TableWriter::remove(RowId id) {
     if (!old.longFields[i].empty()) freed[i] = m.lv.rowsOf(old.longFields[i]);
   const bool moved = (m.db.rowBytes(id.page, id.row).slotFlags & kRowOverflow) != 0;
   const RowId target = moved ? m.movedTo(id) : RowId{};
+  m.indexes.checkRemove(old.values, id);  // refused (keys, missing entries) before writing
   // Written from here on.
   for (size_t i = 0; i < old.values.size(); ++i)
     if (!freed[i].empty()) m.lv.free(m.t.columns[i], freed[i]);
