@@ -32,18 +32,73 @@ bool containsNoCase(std::u16string_view hay, std::u16string_view needle) {
   return false;
 }
 
+bool startsWithOperator(std::u16string_view rule) {
+  const char16_t first = rule.empty() ? u' ' : rule[0];
+  return first == u'<' || first == u'>' || first == u'=' || startsWithWord(rule, u"Like") ||
+         startsWithWord(rule, u"In") || startsWithWord(rule, u"Between") || startsWithWord(rule, u"Is") ||
+         startsWithWord(rule, u"Not");
+}
+
+bool isWordChar(char16_t c) { return c == u'_' || (c >= u'0' && c <= u'9') || ((c | 0x20) >= u'a' && (c | 0x20) <= u'z'); }
+
+// The rule split at its outermost Or / And (an And that closes a Between stays), with the
+// operators between the parts.
+std::vector<std::u16string> splitLogical(const std::u16string& rule, std::vector<std::u16string>& ops) {
+  std::vector<std::u16string> parts;
+  size_t start = 0;
+  int depth = 0, betweens = 0;
+  char16_t quote = 0;
+  for (size_t i = 0; i < rule.size(); ++i) {
+    const char16_t c = rule[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+      continue;
+    }
+    if (c == u'"' || c == u'\'' || c == u'#' || c == u'[') {
+      quote = c == u'[' ? u']' : c;
+      continue;
+    }
+    if (c == u'(') ++depth;
+    if (c == u')') --depth;
+    if (depth != 0 || (i > 0 && isWordChar(rule[i - 1]))) continue;
+    auto word = [&](std::u16string_view w) {
+      return i + w.size() <= rule.size() && storage::jetNameEquals(std::u16string_view(rule).substr(i, w.size()), w) &&
+             (i + w.size() == rule.size() || !isWordChar(rule[i + w.size()]));
+    };
+    if (word(u"Between")) ++betweens;
+    if (word(u"And") && betweens > 0) {
+      --betweens;
+      continue;
+    }
+    for (std::u16string_view w : {std::u16string_view(u"Or"), std::u16string_view(u"And")}) {
+      if (!word(w)) continue;
+      parts.push_back(trim(std::u16string_view(rule).substr(start, i - start)));
+      ops.emplace_back(w);
+      start = i + w.size();
+      break;
+    }
+  }
+  parts.push_back(trim(std::u16string_view(rule).substr(start)));
+  return parts;
+}
+
 // A column's rule is usually the right-hand part of a comparison (">0", "Like 'A*'",
-// "Between 1 And 9", "Is Not Null"): it is applied to the column. A rule that names the
-// column itself is a whole expression; any other is the value the column must equal.
+// "Between 1 And 9", "Is Not Null"), possibly several joined by Or / And: each such part
+// is applied to the column. A rule that names the column itself is a whole expression; a
+// part that is a plain value is what the column must equal.
 std::u16string columnRuleExpression(const std::u16string& column, const std::u16string& rule) {
   const std::u16string ref = u"[" + column + u"]";
-  const char16_t first = rule.empty() ? u' ' : rule[0];
-  if (first == u'<' || first == u'>' || first == u'=' || startsWithWord(rule, u"Like") ||
-      startsWithWord(rule, u"In") || startsWithWord(rule, u"Between") || startsWithWord(rule, u"Is") ||
-      startsWithWord(rule, u"Not"))
-    return ref + u" " + rule;
   if (containsNoCase(rule, ref)) return rule;
-  return ref + u" = (" + rule + u")";
+  std::vector<std::u16string> ops;
+  std::vector<std::u16string> parts = splitLogical(rule, ops);
+  std::u16string out;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) out += u" " + ops[i - 1] + u" ";
+    if (startsWithOperator(parts[i])) out += u"(" + ref + u" " + parts[i] + u")";
+    else if (parts.size() == 1) out += ref + u" = (" + parts[i] + u")";
+    else out += u"(" + ref + u" = (" + parts[i] + u"))";
+  }
+  return out;
 }
 
 std::optional<std::u16string> textProperty(const storage::PropertyBlock* b, std::u16string_view name) {

@@ -15,7 +15,7 @@ constexpr uint32_t kMaxPages = 0x1000000;  // row pointers hold 24-bit page numb
 }  // namespace
 
 WriteUnit::WriteUnit(Database& db, WriteOptions options) : db_(db), options_(options) {
-  if (db.mode() != OpenMode::ReadWrite)
+  if (db.mode() != OpenMode::ReadWrite && !options.dryRun)
     throw JetError(3027, "Cannot update. The database '" + db.path() + "' is opened read-only.");
   if (db.unit_) throw JetError(3049, "A change to the database '" + db.path() + "' is already in progress.");
   // A journal left by a change that could not be put back: the file must be restored first.
@@ -94,6 +94,7 @@ std::vector<uint32_t> WriteUnit::changedPages() const {
 
 void WriteUnit::commit() {
   if (!active_) throw JetError(3049, "The change to '" + db_.path() + "' has already ended.");
+  if (options_.dryRun) throw JetError(3027, "A trial change to '" + db_.path() + "' cannot be committed.");
   if (pages_.empty()) {
     finish();
     return;

@@ -19,6 +19,9 @@ struct WriteOptions {
   // Durable: fsync the journal, then the database, before the journal is removed. Off for
   // bulk work: still atomic against a failing process, not against a failing machine.
   bool durable = true;
+  // A trial: the unit may be started on a read-only database, sees its own changes like
+  // any unit, and refuses to commit (it can only be rolled back).
+  bool dryRun = false;
 };
 
 class File;
