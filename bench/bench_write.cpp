@@ -63,6 +63,7 @@ double timeOurs(const std::string& base, const std::string& dir,
                 const std::function<void(Database&, TableWriter&)>& work) {
   const std::string path = dir + "/run.mdb";
   fs::copy_file(base, path, fs::copy_options::overwrite_existing);
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
   const auto t0 = Clock::now();
   auto db = Database::open(path, OpenMode::ReadWrite);
   WriteUnit unit(*db);
