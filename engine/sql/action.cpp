@@ -1,16 +1,70 @@
 #include "engine/sql/action.h"
 
+#include "engine/sql/action_apply.h"
+#include "engine/sql/ddl.h"
 #include "engine/sql/storage_catalog.h"
 #include "engine/storage/error.h"
+#include "engine/storage/statement_lock.h"
+#include "engine/storage/write_unit.h"
 
 namespace bv::sql {
 
+namespace {
+
+bool changesData(const Statement& st, const ActionPlan& plan) {
+  switch (st.kind()) {
+    case StatementKind::Update:
+    case StatementKind::Delete:
+    case StatementKind::Insert:
+      return !plan.createTable;
+    default:
+      return false;
+  }
+}
+
+[[noreturn]] void notYet() {
+  throw JetError(3032, "This engine cannot yet create tables with SELECT ... INTO or apply data-definition "
+                       "statements to database files.");
+}
+
+}  // namespace
+
 int64_t executeAction(storage::Database& db, const Statement& st, const ParamValues& params,
                       const ActionOptions& options) {
+  if (isDataDefinition(st)) {
+    if (options.dryRun) {
+      storage::ReadLock lock(db);
+      return executeDdl(db, st, options);
+    }
+    if (db.mode() != storage::OpenMode::ReadWrite)
+      throw JetError(3027, "Cannot update. The database '" + db.path() + "' is opened read-only.");
+    storage::WriteLock lock(db);
+    return executeDdl(db, st, options);
+  }
+  if (options.dryRun) {
+    // A trial run of the real thing, rolled back: every rule is applied, nothing is kept.
+    storage::ReadLock lock(db);
+    StorageCatalog catalog(db);
+    ActionPlan plan = planAction(st, catalog, params);
+    if (!changesData(st, plan)) return plan.recordsAffected;
+    storage::WriteOptions wo;
+    wo.dryRun = true;
+    storage::WriteUnit unit(db, wo);
+    const int64_t n = applyPlan(unit, plan, options.failOnError);
+    unit.rollback();
+    return n;
+  }
+  if (db.mode() != storage::OpenMode::ReadWrite)
+    throw JetError(3027, "Cannot update. The database '" + db.path() + "' is opened read-only.");
+  storage::WriteLock lock(db);
   StorageCatalog catalog(db);
   ActionPlan plan = planAction(st, catalog, params);
-  if (options.dryRun) return plan.recordsAffected;
-  throw JetError(3032, "This engine cannot apply changes to database files yet.");
+  if (!changesData(st, plan)) notYet();
+  storage::WriteUnit unit(db);
+  const int64_t n = applyPlan(unit, plan, options.failOnError);
+  storage::CommitLock commit(db);
+  unit.commit();
+  return n;
 }
 
 }  // namespace bv::sql

@@ -94,10 +94,25 @@ class Checker {
       try {
         PageRef p = db_.page(n);
         type_[n] = p[0];
-        if (p[0] == kDataPage && p.size() >= 8) owner_[n] = p.u32(4);
+        if (p[0] == kDataPage && p.size() >= 8) {
+          owner_[n] = p.u32(4);
+          noteOverflowTargets(p);
+        }
       } catch (const JetError& e) {
         problem("unreadable page", "page " + std::to_string(n) + ": " + e.what());
       }
+    }
+  }
+
+  // Pages that moved rows live on: their slots are flagged deleted, yet they hold rows.
+  void noteOverflowTargets(const PageRef& p) {
+    const bool jet4 = db_.isJet4();
+    const int count = dataPageRowCount(p, jet4);
+    for (int i = 0; i < count; ++i) {
+      RowSpan s;
+      if (!locateRow(p, jet4, count, i, s)) return;
+      if ((s.flags & kRowOverflow) && !(s.flags & kRowDeleted) && s.end - s.start >= 4)
+        overflowTargets_.insert(p.u32(s.start) >> 8);
     }
   }
 
@@ -200,14 +215,43 @@ class Checker {
         checkFreeSpaceField(p);
       }
     }
-    for (uint32_t p = 0; p < pageCount_; ++p)
-      if (type_[p] == kDataPage && owner_[p] == def.tdefPage && !free_[p] && !ownedSet.count(p))
+    std::vector<uint32_t> leaked;
+    for (uint32_t p = 0; p < pageCount_; ++p) {
+      if (type_[p] != kDataPage || owner_[p] != def.tdefPage || free_[p] || ownedSet.count(p)) continue;
+      if (holdsNoLiveRow(p))
+        leaked.push_back(p);
+      else
         problem("owned map", "data page " + std::to_string(p) +
-                                 " names this table but is missing from its owned-pages map");
+                                 " names this table but is missing from its owned-pages map (it holds rows)");
+    }
+    if (!leaked.empty()) {
+      std::string list;
+      for (size_t i = 0; i < leaked.size() && i < 10; ++i) list += (i ? ", " : "") + std::to_string(leaked[i]);
+      if (leaked.size() > 10) list += ", ...";
+      r_.notes.push_back(ctx_ + "leaked pages: " + std::to_string(leaked.size()) +
+                         " data page(s) naming this table hold only deleted rows and are in no usage map "
+                         "(space left unused, no rows hidden): " + list);
+    }
     for (uint32_t p : freeMap)
       if (!ownedSet.count(p))
         problem("free map", "the free-space map lists page " + std::to_string(p) +
                                 ", which the table does not own");
+  }
+
+  // A data page whose every slot is deleted (or that has none): nothing on it is a row.
+  bool holdsNoLiveRow(uint32_t pageNo) {
+    if (overflowTargets_.count(pageNo)) return false;
+    try {
+      PageRef p = db_.page(pageNo);
+      const int count = dataPageRowCount(p, db_.isJet4());
+      if (count < 0) return false;
+      const uint32_t table = rowCountOffset(db_.isJet4()) + 2;
+      for (int i = 0; i < count; ++i)
+        if (!(p.u16(table + 2 * static_cast<uint32_t>(i)) & kRowDeleted)) return false;
+      return true;
+    } catch (const JetError&) {
+      return false;
+    }
   }
 
   void checkFreeSpaceField(uint32_t pageNo) {
@@ -486,6 +530,7 @@ class Checker {
   std::string ctx_;
   std::map<std::string, size_t> listed_;
   std::unordered_map<uint32_t, std::string> claimed_;
+  std::unordered_set<uint32_t> overflowTargets_;
 };
 
 }  // namespace

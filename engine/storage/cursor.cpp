@@ -291,6 +291,14 @@ bool TableCursor::rawValue(size_t column, const uint8_t*& data, size_t& size) {
   return true;
 }
 
+bool TableCursor::storedField(size_t column, const uint8_t*& data, size_t& size) {
+  Impl& m = *impl_;
+  if (!m.onRow) throw JetError(3021, "There is no current record.");
+  if (column >= m.values.size()) throw JetError(3265, "Column position out of range.");
+  const ColumnDef& c = m.t->columns[column];
+  return c.type != ColType::Bool && m.present(c) && m.field(c, data, size);
+}
+
 void TableCursor::readRow(std::vector<Value>& out) {
   out.resize(impl_->values.size());
   for (size_t i = 0; i < out.size(); ++i) out[i] = value(i);

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <unordered_set>
 
 #include "engine/storage/data_page.h"
 #include "engine/storage/file.h"
+#include "engine/storage/journal.h"
+#include "engine/storage/sharing.h"
 #include "engine/storage/tabledef.h"
 #include "engine/storage/text.h"
 #include "engine/storage/write_unit.h"
@@ -65,14 +68,92 @@ Database::~Database() = default;
 
 std::unique_ptr<Database> Database::open(const std::string& path, OpenMode mode,
                                          const std::u16string& password) {
+  OpenOptions options;
+  options.mode = mode;
+  options.password = password;
+  return open(path, options);
+}
+
+namespace {
+// A file nobody may write (the read-only attribute on Windows) is opened read-only.
+bool readOnlyFile(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::perms p = fs::status(fs::u8path(path), ec).permissions();
+  if (ec) return false;
+  return (p & (fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write)) == fs::perms::none;
+}
+}  // namespace
+
+std::unique_ptr<Database> Database::open(const std::string& path, const OpenOptions& options) {
   std::unique_ptr<Database> db(new Database());
   db->path_ = path;
-  db->mode_ = mode;
+  db->mode_ = options.mode;
   db->tables_ = std::make_unique<TableCache>();
-  db->tables_->file = std::make_unique<File>(path, mode == OpenMode::ReadWrite);
-  db->readHeader(password);
-  db->readCatalog();
+  if (db->mode_ == OpenMode::ReadWrite && readOnlyFile(path)) db->mode_ = OpenMode::ReadOnly;
+  try {
+    db->tables_->file = std::make_unique<File>(path, db->mode_ == OpenMode::ReadWrite);
+  } catch (const JetError& e) {
+    if (e.number() != 3051 || db->mode_ != OpenMode::ReadWrite) throw;
+    db->tables_->file = std::make_unique<File>(path, false);  // no write permission
+    db->mode_ = OpenMode::ReadOnly;
+  }
+  ShareOptions share;
+  share.exclusive = options.exclusive;
+  share.writable = db->mode_ == OpenMode::ReadWrite;
+  share.userName = options.userName;
+  share.timeoutMs = options.lockTimeoutMs;
+  db->share_ = std::make_unique<ShareSession>(path, share);
+  db->recoverInterruptedChange();
+  db->readHeader(options.password);
+  try {
+    db->readCatalog();
+  } catch (const JetError& e) {
+    // Name the file, as the header's errors do.
+    static const std::string generic = "The database is damaged: ";
+    const std::string what = e.what();
+    if (what.compare(0, generic.size(), generic) != 0) throw;
+    throw JetError(e.number(), "The database '" + path + "' is damaged: " + what.substr(generic.size()));
+  }
   return db;
+}
+
+bool Database::exclusive() const { return share_->exclusive(); }
+
+void Database::recoverInterruptedChange() {
+  // A journal beside the file means a change was interrupted, or that another user's change
+  // is being written right now. A writer keeps the writer lock until its journal is gone,
+  // so a journal still there once this open holds the writer lock is an interrupted one:
+  // put the file back before reading anything. A reader that may not write cannot do
+  // that, and must not read a half-changed file.
+  const std::string journal = journalPath(path_);
+  if (!File::exists(journal)) return;
+  share_->beginWrite();
+  struct EndWrite {
+    ShareSession& s;
+    ~EndWrite() { s.endWrite(); }
+  } end{*share_};
+  if (!File::exists(journal)) return;
+  if (mode_ != OpenMode::ReadWrite)
+    throw JetError(3049, "The last change to the database '" + path_ +
+                             "' was interrupted before it was complete; open the file once for writing "
+                             "(any command that changes it, or the program) to restore it.");
+  share_->beginCommit();
+  struct EndCommit {
+    ShareSession& s;
+    ~EndCommit() { s.endCommit(); }
+  } endCommit{*share_};
+  recoverJournal(*tables_->file, journal);
+}
+
+void Database::refresh() {
+  if (unit_) return;
+  recoverInterruptedChange();
+  cache_->clear();
+  cache_->setPageCount(static_cast<uint32_t>(tables_->file->size() / pageSize_));
+  invalidateTables();
+  catalog_.clear();
+  readCatalog();
 }
 
 void Database::readHeader(const std::u16string& password) {
@@ -91,9 +172,15 @@ void Database::readHeader(const std::u16string& password) {
     case 0x01: version_ = JetVersion::Jet4; pageSize_ = 4096; break;
     default: notJet(path_, "its format version (" + std::to_string(h[0x14]) + ") is newer than Jet 4");
   }
-  if (size % pageSize_ != 0 || size < 3ull * pageSize_)
+  if (size % pageSize_ != 0)
     throw JetError(3049, "The database '" + path_ + "' is damaged: the file is truncated (" +
-                             std::to_string(size) + " bytes is not a whole number of pages).");
+                             std::to_string(size) + " bytes is not a whole number of " +
+                             std::to_string(pageSize_) + "-byte pages).");
+  if (size < 3ull * pageSize_)
+    throw JetError(3049, "The database '" + path_ + "' is damaged: the file is truncated (its " +
+                             std::to_string(size) + " bytes hold " + std::to_string(size / pageSize_) +
+                             " pages of " + std::to_string(pageSize_) +
+                             " bytes; the header, the page map and the system catalog need at least 3).");
   if (size / pageSize_ > 0xFFFFFFull)
     throw JetError(3049, "The database '" + path_ + "' is damaged: it is larger than the format allows.");
   h.resize(pageSize_);
@@ -144,6 +231,13 @@ void Database::invalidateTables() {
   std::lock_guard<std::mutex> lock(tables_->mu);
   for (auto& [page, def] : tables_->byPage) tables_->retired.push_back(std::move(def));
   tables_->byPage.clear();
+}
+
+void Database::catalogChanged() {
+  invalidateTables();
+  catalog_.clear();
+  readCatalog();
+  catalogDirty_ = unit_ != nullptr;
 }
 
 void Database::readCatalog() {

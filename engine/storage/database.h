@@ -6,7 +6,10 @@
 //   3044  the path is not valid (a directory, or cannot be opened)
 //   3343  the file is not a Jet 3 / Jet 4 database (or a format this engine cannot read)
 //   3031  the database has a password and none (or a wrong one) was given
-//   3049  the file is damaged: truncated, or a page contradicts the rest
+//   3049  the file is damaged: truncated, or a page contradicts the rest; or its last change
+//         was interrupted and the file is opened read-only (a ReadWrite open restores it
+//         from the journal beside it before reading anything, see journal.h)
+//   3040  reading the file failed (device error)
 //   3078  no table of that name
 #pragma once
 
@@ -149,6 +152,18 @@ struct TableDef {
 
 class Database;
 class WriteUnit;
+class ShareSession;
+
+// How a database is opened. A shared read-write open records its user in name.ldb; an
+// exclusive one keeps every other open out (sharing.h has the protocol).
+struct OpenOptions {
+  OpenMode mode = OpenMode::ReadOnly;
+  bool exclusive = false;
+  std::u16string password;
+  std::string userName = "Admin";
+  // How long a writer waits for another user's change to finish before failing with 3218.
+  int lockTimeoutMs = 5000;
+};
 
 // Streams the live rows of one table: data pages in page order, slots in order; deleted
 // rows skipped, moved rows read where they now live. Values are decoded on demand; long
@@ -168,6 +183,9 @@ class TableCursor {
   // whose value is only in the null mask). Memo/OLE give the long value's data. The bytes
   // stay valid until next() or the next rawValue() call.
   bool rawValue(size_t column, const uint8_t*& data, size_t& size);
+  // The field bytes as the row stores them, undecoded (Memo/OLE: the long value's header and
+  // any data kept in the row): false for Null and Yes/No. Valid until next().
+  bool storedField(size_t column, const uint8_t*& data, size_t& size);
   void readRow(std::vector<Value>& out); // all columns, in TableDef::columns order
   const TableDef& table() const;
   // Position the cursor on one row (as an index entry names it). False if the slot is
@@ -185,6 +203,10 @@ class Database {
   // Opens and validates the header; reads the catalog. See the error numbers above.
   static std::unique_ptr<Database> open(const std::string& path, OpenMode mode = OpenMode::ReadOnly,
                                         const std::u16string& password = {});
+  // The same with sharing options. A read-write open of a read-only file opens it
+  // read-only (changes then fail with 3027); JetError 3045 when another user holds the
+  // database exclusively, or when an exclusive open finds other users in it.
+  static std::unique_ptr<Database> open(const std::string& path, const OpenOptions& options);
   ~Database();
 
   JetVersion version() const { return version_; }
@@ -197,6 +219,12 @@ class Database {
   bool hasPassword() const { return hasPassword_; }
   double creationDate() const { return creationDate_; }  // Jet 4 only, 0 for Jet 3
   OpenMode mode() const { return mode_; }
+  bool exclusive() const;
+  // The locks shared with other users of the file (statement_lock.h takes them).
+  ShareSession& sharing() const { return *share_; }
+  // Forgets cached pages, table definitions and the catalog and reads them again: other
+  // users may have changed the file since. Not while a write unit is active.
+  void refresh();
   const std::string& path() const { return path_; }
   // The unmasked header page (page 0 with its masked region decoded).
   const std::vector<uint8_t>& header() const { return header_; }
@@ -225,6 +253,9 @@ class Database {
   WriteUnit* activeUnit() const { return unit_; }
   // Forgets parsed table definitions (after a unit changed or dropped TDEF pages).
   void invalidateTables();
+  // Reads the catalog again (as the active unit sees it) after MSysObjects changed; the
+  // end of the unit reads it once more, so a rolled-back change disappears from it too.
+  void catalogChanged();
   // The pages a usage map lists, ascending. A null pointer gives an empty list. Pages past
   // the end of the file are left out; `pastEnd` (if given) tells whether there were any
   // (the global map marks them free; in any other map they mean the file was truncated).
@@ -257,6 +288,8 @@ class Database {
   Database() = default;
   void readHeader(const std::u16string& password);
   void readCatalog();
+  // Rolls back a change that was interrupted half-way (its journal is still there).
+  void recoverInterruptedChange();
 
   std::string path_;
   OpenMode mode_ = OpenMode::ReadOnly;
@@ -273,6 +306,9 @@ class Database {
   struct TableCache;
   std::unique_ptr<TableCache> tables_;
   WriteUnit* unit_ = nullptr;
+  std::unique_ptr<ShareSession> share_;
+
+  bool catalogDirty_ = false;
 };
 
 // Masks or unmasks (the same operation) the encoded region of a header page in place.

@@ -1,6 +1,9 @@
 #include "engine/storage/file.h"
 
+#include <cstdlib>
+
 #include "engine/storage/error.h"
+#include "engine/storage/io_faults.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -17,6 +20,19 @@ namespace {
 [[noreturn]] void fail(int number, const std::string& what, const std::string& path) {
   throw JetError(number, what + " '" + path + "'.");
 }
+
+[[noreturn]] void failWrite(bool diskFull, const std::string& what, const std::string& path) {
+  if (diskFull) fail(3026, "Not enough space on the disk: " + what, path);
+  fail(3043, "Disk or device error: " + what, path);
+}
+
+// Applies an injected fault to a change operation. A Crash ends the process here; the
+// write faults that store half the bytes first are handled by the callers.
+void injectedFailure(IoFault f, const std::string& what, const std::string& path) {
+  if (f == IoFault::Crash) std::_Exit(kInjectedCrashExit);
+  if (f == IoFault::Error) failWrite(false, what, path);
+  if (f == IoFault::DiskFull) failWrite(true, what, path);
+}
 }  // namespace
 
 #ifdef _WIN32
@@ -28,6 +44,17 @@ std::wstring widen(const std::string& s) {
   std::wstring w(static_cast<size_t>(n), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
   return w;
+}
+
+bool diskFullError(DWORD e) { return e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL; }
+
+// Writes at an offset; false with GetLastError() set when it fails.
+bool writeSome(HANDLE h, uint64_t at, const char* p, size_t n, DWORD& put) {
+  OVERLAPPED ov{};
+  ov.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+  ov.OffsetHigh = static_cast<DWORD>(at >> 32);
+  put = 0;
+  return WriteFile(h, p, static_cast<DWORD>(n), &put, &ov) && put != 0;
 }
 }  // namespace
 
@@ -47,17 +74,56 @@ File::File(const std::string& path, bool writable) : writable_(writable), path_(
   handle_ = h;
 }
 
+std::unique_ptr<File> File::create(const std::string& path) {
+  std::unique_ptr<File> f(new File());
+  f->path_ = path;
+  f->writable_ = true;
+  HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) failWrite(diskFullError(GetLastError()), "cannot create", path);
+  f->handle_ = h;
+  return f;
+}
+
+bool File::exists(const std::string& path) {
+  return GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void File::remove(const std::string& path) {
+  injectedFailure(ioFaultFor(IoOp::Remove), "cannot remove", path);
+  if (!DeleteFileW(widen(path).c_str())) {
+    DWORD e = GetLastError();
+    if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) failWrite(false, "cannot remove", path);
+  }
+}
+
+// NTFS records folder entries in its own log; there is no portable way to flush a folder.
+void File::syncDirectoryOf(const std::string&) {}
+
+File::File(const std::string& path, CreateNew) : writable_(true), path_(path) {
+  std::wstring w = widen(path);
+  HANDLE h = CreateFileW(w.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD e = GetLastError();
+    if (e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS) fail(3204, "The database already exists:", path);
+    fail(3044, "The database cannot be created at", path);
+  }
+  handle_ = h;
+}
+
 File::~File() {
   if (handle_) CloseHandle(static_cast<HANDLE>(handle_));
 }
 
 uint64_t File::size() const {
   LARGE_INTEGER sz;
-  if (!GetFileSizeEx(static_cast<HANDLE>(handle_), &sz)) fail(3049, "Cannot read the size of", path_);
+  if (!GetFileSizeEx(static_cast<HANDLE>(handle_), &sz)) fail(3040, "Cannot read the size of", path_);
   return static_cast<uint64_t>(sz.QuadPart);
 }
 
 size_t File::readAt(uint64_t offset, void* buf, size_t n) const {
+  if (ioFaultFor(IoOp::Read) != IoFault::None) fail(3040, "Disk or device error while reading", path_);
   size_t done = 0;
   while (done < n) {
     OVERLAPPED ov{};
@@ -68,7 +134,7 @@ size_t File::readAt(uint64_t offset, void* buf, size_t n) const {
     if (!ReadFile(static_cast<HANDLE>(handle_), static_cast<char*>(buf) + done,
                   static_cast<DWORD>(n - done), &got, &ov)) {
       if (GetLastError() == ERROR_HANDLE_EOF) break;
-      fail(3049, "Reading failed on", path_);
+      fail(3040, "Disk or device error while reading", path_);
     }
     if (got == 0) break;
     done += got;
@@ -77,25 +143,44 @@ size_t File::readAt(uint64_t offset, void* buf, size_t n) const {
 }
 
 void File::writeAt(uint64_t offset, const void* buf, size_t n) {
+  const IoFault f = ioFaultFor(IoOp::Write);
+  const char* p = static_cast<const char*>(buf);
+  HANDLE h = static_cast<HANDLE>(handle_);
+  if (f == IoFault::ShortWrite || f == IoFault::TornWrite) {
+    DWORD put = 0;
+    writeSome(h, offset, p, n / 2, put);
+    if (f == IoFault::TornWrite) std::_Exit(kInjectedCrashExit);
+    failWrite(false, "a write was cut short on", path_);
+  }
+  injectedFailure(f, "cannot write", path_);
   size_t done = 0;
   while (done < n) {
-    OVERLAPPED ov{};
-    uint64_t at = offset + done;
-    ov.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
-    ov.OffsetHigh = static_cast<DWORD>(at >> 32);
     DWORD put = 0;
-    if (!WriteFile(static_cast<HANDLE>(handle_), static_cast<const char*>(buf) + done,
-                   static_cast<DWORD>(n - done), &put, &ov) || put == 0)
-      fail(3026, "Writing failed (disk full or device error) on", path_);
+    if (!writeSome(h, offset + done, p + done, n - done, put))
+      failWrite(diskFullError(GetLastError()), "cannot write", path_);
     done += put;
   }
 }
 
 void File::flush() {
-  if (!FlushFileBuffers(static_cast<HANDLE>(handle_))) fail(3026, "Flushing failed on", path_);
+  injectedFailure(ioFaultFor(IoOp::Sync), "cannot flush", path_);
+  if (!FlushFileBuffers(static_cast<HANDLE>(handle_))) failWrite(false, "cannot flush", path_);
+}
+
+void File::truncate(uint64_t size) {
+  injectedFailure(ioFaultFor(IoOp::Truncate), "cannot cut", path_);
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(size);
+  HANDLE h = static_cast<HANDLE>(handle_);
+  if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !SetEndOfFile(h))
+    failWrite(diskFullError(GetLastError()), "cannot cut", path_);
 }
 
 #else
+
+namespace {
+bool diskFullError(int e) { return e == ENOSPC || e == EDQUOT; }
+}  // namespace
 
 File::File(const std::string& path, bool writable) : writable_(writable), path_(path) {
   struct stat st {};
@@ -111,24 +196,65 @@ File::File(const std::string& path, bool writable) : writable_(writable), path_(
   }
 }
 
+std::unique_ptr<File> File::create(const std::string& path) {
+  std::unique_ptr<File> f(new File());
+  f->path_ = path;
+  f->writable_ = true;
+  f->fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (f->fd_ < 0) failWrite(diskFullError(errno), "cannot create", path);
+  return f;
+}
+
+bool File::exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+void File::remove(const std::string& path) {
+  injectedFailure(ioFaultFor(IoOp::Remove), "cannot remove", path);
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) failWrite(false, "cannot remove", path);
+}
+
+void File::syncDirectoryOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  injectedFailure(ioFaultFor(IoOp::Sync), "cannot flush the folder of", path);
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) failWrite(false, "cannot open the folder of", path);
+  const int rc = ::fsync(fd);
+  const int err = errno;
+  ::close(fd);
+  // Some file systems cannot flush a folder (EINVAL); their entries are durable anyway.
+  if (rc != 0 && err != EINVAL) failWrite(false, "cannot flush the folder of", path);
+}
+
+File::File(const std::string& path, CreateNew) : writable_(true), path_(path) {
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd_ < 0) {
+    if (errno == EEXIST) fail(3204, "The database already exists:", path);
+    fail(3044, "The database cannot be created at", path);
+  }
+}
+
 File::~File() {
   if (fd_ >= 0) ::close(fd_);
 }
 
 uint64_t File::size() const {
   struct stat st {};
-  if (::fstat(fd_, &st) != 0) fail(3049, "Cannot read the size of", path_);
+  if (::fstat(fd_, &st) != 0) fail(3040, "Cannot read the size of", path_);
   return static_cast<uint64_t>(st.st_size);
 }
 
 size_t File::readAt(uint64_t offset, void* buf, size_t n) const {
+  if (ioFaultFor(IoOp::Read) != IoFault::None) fail(3040, "Disk or device error while reading", path_);
   size_t done = 0;
   while (done < n) {
     ssize_t got = ::pread(fd_, static_cast<char*>(buf) + done, n - done,
                           static_cast<off_t>(offset + done));
     if (got < 0) {
       if (errno == EINTR) continue;
-      fail(3049, "Reading failed on", path_);
+      fail(3040, "Disk or device error while reading", path_);
     }
     if (got == 0) break;
     done += static_cast<size_t>(got);
@@ -137,18 +263,36 @@ size_t File::readAt(uint64_t offset, void* buf, size_t n) const {
 }
 
 void File::writeAt(uint64_t offset, const void* buf, size_t n) {
+  const IoFault f = ioFaultFor(IoOp::Write);
+  const char* p = static_cast<const char*>(buf);
+  if (f == IoFault::ShortWrite || f == IoFault::TornWrite) {
+    ssize_t ignored = ::pwrite(fd_, p, n / 2, static_cast<off_t>(offset));
+    (void)ignored;
+    if (f == IoFault::TornWrite) std::_Exit(kInjectedCrashExit);
+    failWrite(false, "a write was cut short on", path_);
+  }
+  injectedFailure(f, "cannot write", path_);
   size_t done = 0;
   while (done < n) {
-    ssize_t put = ::pwrite(fd_, static_cast<const char*>(buf) + done, n - done,
-                           static_cast<off_t>(offset + done));
+    ssize_t put = ::pwrite(fd_, p + done, n - done, static_cast<off_t>(offset + done));
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) fail(3026, "Writing failed (disk full or device error) on", path_);
+    if (put < 0) failWrite(diskFullError(errno), "cannot write", path_);
+    if (put == 0) failWrite(true, "cannot write", path_);
     done += static_cast<size_t>(put);
   }
 }
 
 void File::flush() {
-  if (::fsync(fd_) != 0) fail(3026, "Flushing failed on", path_);
+  injectedFailure(ioFaultFor(IoOp::Sync), "cannot flush", path_);
+  if (::fsync(fd_) != 0) failWrite(diskFullError(errno), "cannot flush", path_);
+}
+
+void File::truncate(uint64_t size) {
+  injectedFailure(ioFaultFor(IoOp::Truncate), "cannot cut", path_);
+  while (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+    if (errno == EINTR) continue;
+    failWrite(diskFullError(errno), "cannot cut", path_);
+  }
 }
 
 #endif

@@ -88,52 +88,92 @@ std::vector<uint8_t> entryBytes(const IndexEntry& e, bool leaf) {
   return out;
 }
 
+namespace {
+
+// An entry's stored bytes without building them: key, then the pointers.
+struct WholeEntry {
+  const IndexEntry& e;
+  uint8_t ptr[8];
+  size_t ptrLen;
+  WholeEntry(const IndexEntry& entry, bool leaf) : e(entry), ptrLen(leaf ? 4 : 8) {
+    ptr[0] = static_cast<uint8_t>(e.dataPage >> 16);
+    ptr[1] = static_cast<uint8_t>(e.dataPage >> 8);
+    ptr[2] = static_cast<uint8_t>(e.dataPage);
+    ptr[3] = e.dataRow;
+    for (int i = 0; i < 4; ++i) ptr[4 + i] = static_cast<uint8_t>(e.child >> (24 - 8 * i));
+  }
+  size_t size() const { return e.key.size() + ptrLen; }
+  uint8_t at(size_t i) const { return i < e.key.size() ? e.key[i] : ptr[i - e.key.size()]; }
+  // Copies bytes [from, size()) to `out`.
+  void copyFrom(size_t from, uint8_t* out) const {
+    const size_t k = e.key.size();
+    if (from < k) {
+      std::copy(e.key.begin() + static_cast<std::ptrdiff_t>(from), e.key.end(), out);
+      out += k - from;
+      from = k;
+    }
+    std::copy(ptr + (from - k), ptr + ptrLen, out);
+  }
+};
+
+}  // namespace
+
 std::vector<uint8_t> encodeIndexPage(const IndexPage& page, bool jet4, int wantPrefix) {
   const IndexPageLayout L = IndexPageLayout::forJet4(jet4);
   std::vector<uint8_t> out(L.pageSize, 0);
+  encodeIndexPageInto(page, jet4, out.data(), wantPrefix);
+  return out;
+}
+
+void encodeIndexPageInto(const IndexPage& page, bool jet4, uint8_t* out, int wantPrefix) {
+  const IndexPageLayout L = IndexPageLayout::forJet4(jet4);
+  std::fill(out, out + L.pageSize, 0);
   auto put32 = [&](uint32_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
   };
-  out[0] = page.leaf() ? kIndexLeafPage : kIndexNodePage;
+  const bool leaf = page.leaf();
+  out[0] = leaf ? kIndexLeafPage : kIndexNodePage;
   out[1] = 0x01;
   put32(4, page.tdefPage);
   put32(L.prevOffset, page.prev);
   put32(L.nextOffset, page.next);
-  put32(L.tailOffset, page.leaf() ? 0 : page.tail);
-  out[L.prefixOffset + L.prefixWidth] = page.leaf() ? 0 : 1;
+  put32(L.tailOffset, leaf ? 0 : page.tail);
+  out[L.prefixOffset + L.prefixWidth] = leaf ? 0 : 1;
 
-  std::vector<std::vector<uint8_t>> whole;
-  for (const IndexEntry& e : page.entries) whole.push_back(entryBytes(e, page.leaf()));
-  size_t shared = whole.empty() ? 0 : whole.front().size();
-  for (size_t i = 1; i < whole.size(); ++i) {
-    size_t n = 0;
-    while (n < shared && n < whole[i].size() && whole[i][n] == whole[0][n]) ++n;
-    shared = std::min(n, whole[i].size() - 1);  // every later entry keeps at least one byte
+  const auto& es = page.entries;
+  size_t shared = 0;
+  if (es.size() >= 2) {
+    const WholeEntry first(es[0], leaf);
+    shared = first.size();
+    for (size_t i = 1; i < es.size(); ++i) {
+      const WholeEntry w(es[i], leaf);
+      size_t n = 0;
+      while (n < shared && n < w.size() && w.at(n) == first.at(n)) ++n;
+      shared = std::min(n, w.size() - 1);  // every later entry keeps at least one byte
+    }
+    shared = std::min<size_t>(shared, L.prefixWidth == 1 ? 0xFF : 0xFFFF);
   }
-  if (whole.size() < 2) shared = 0;
-  shared = std::min<size_t>(shared, L.prefixWidth == 1 ? 0xFF : 0xFFFF);
-  if (wantPrefix >= 0 && static_cast<size_t>(wantPrefix) > shared && whole.size() >= 2)
+  if (wantPrefix >= 0 && static_cast<size_t>(wantPrefix) > shared && es.size() >= 2)
     throw JetError(kErrDamaged, "The index entries do not share the requested prefix.");
-  const size_t prefix = wantPrefix >= 0 && whole.size() >= 2 ? static_cast<size_t>(wantPrefix) : shared;
+  const size_t prefix = wantPrefix >= 0 && es.size() >= 2 ? static_cast<size_t>(wantPrefix) : shared;
   out[L.prefixOffset] = static_cast<uint8_t>(prefix);
   if (L.prefixWidth == 2) out[L.prefixOffset + 1] = static_cast<uint8_t>(prefix >> 8);
 
   uint32_t at = 0;
   const uint32_t area = L.pageSize - L.firstEntry;
-  for (size_t i = 0; i < whole.size(); ++i) {
+  for (size_t i = 0; i < es.size(); ++i) {
+    const WholeEntry w(es[i], leaf);
     const size_t skip = i == 0 ? 0 : prefix;
-    const size_t n = whole[i].size() - skip;
+    const size_t n = w.size() - skip;
     if (at + n > area)
       throw JetError(kErrDamaged, "The index entries do not fit one page.");
-    std::copy(whole[i].begin() + static_cast<std::ptrdiff_t>(skip), whole[i].end(),
-              out.begin() + L.firstEntry + at);
+    w.copyFrom(skip, out + L.firstEntry + at);
     at += static_cast<uint32_t>(n);
     out[L.maskOffset + at / 8] |= static_cast<uint8_t>(1u << (at % 8));
   }
   const uint32_t freeSpace = area - at;
   out[2] = static_cast<uint8_t>(freeSpace);
   out[3] = static_cast<uint8_t>(freeSpace >> 8);
-  return out;
 }
 
 int compareEntries(const IndexEntry& a, const IndexEntry& b) {

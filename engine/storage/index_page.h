@@ -58,6 +58,8 @@ std::vector<uint8_t> entryBytes(const IndexEntry& e, bool leaf);
 // shared length). Throws JetError 3049 when the entries do not fit one page or `prefix` is
 // longer than the entries share.
 std::vector<uint8_t> encodeIndexPage(const IndexPage& page, bool jet4, int prefix = -1);
+// The same, written over a whole page at `out` (page-size bytes), without allocating.
+void encodeIndexPageInto(const IndexPage& page, bool jet4, uint8_t* out, int prefix = -1);
 
 // Orders entries as an index does: key bytes unsigned, then data page, then row.
 int compareEntries(const IndexEntry& a, const IndexEntry& b);

@@ -14,9 +14,9 @@ PageCache::~PageCache() = default;
 
 PageRef PageCache::get(uint32_t page) {
   if (page >= pageCount_)
-    throw JetError(3049, "The database is damaged: page " + std::to_string(page) +
+    throw JetError(3049, "The database '" + file_.path() + "' is damaged: page " + std::to_string(page) +
                              " lies beyond the end of the file (" + std::to_string(pageCount_) +
-                             " pages).");
+                             " pages): the file is truncated, or what refers to the page is wrong.");
   std::lock_guard<std::mutex> lock(mu_);
   auto it = index_.find(page);
   if (it != index_.end()) {
@@ -26,7 +26,7 @@ PageRef PageCache::get(uint32_t page) {
   std::shared_ptr<uint8_t[]> buf(new uint8_t[pageSize_]);
   size_t got = file_.readAt(static_cast<uint64_t>(page) * pageSize_, buf.get(), pageSize_);
   if (got != pageSize_)
-    throw JetError(3049, "The database is damaged: page " + std::to_string(page) +
+    throw JetError(3049, "The database '" + file_.path() + "' is damaged: page " + std::to_string(page) +
                              " is cut short (the file is truncated).");
   ++reads_;
   lru_.push_front(Entry{page, buf});

@@ -19,7 +19,12 @@ struct WriteOptions {
   // Durable: fsync the journal, then the database, before the journal is removed. Off for
   // bulk work: still atomic against a failing process, not against a failing machine.
   bool durable = true;
+  // A trial: the unit may be started on a read-only database, sees its own changes like
+  // any unit, and refuses to commit (it can only be rolled back).
+  bool dryRun = false;
 };
+
+class File;
 
 class WriteUnit {
  public:
@@ -50,7 +55,9 @@ class WriteUnit {
   // Gives a page back: it is zeroed and marked free in the global usage map.
   void release(uint32_t n);
 
-  // Makes every change reach the file atomically. After commit() the unit is finished.
+  // Makes every change reach the file atomically, through a rollback journal beside the
+  // database (journal.h). After commit() the unit is finished, also when it fails: then it
+  // throws a JetError (I/O: 3040, 3043, 3026) and the file is as it was before the unit.
   void commit();
   // Drops every change; the file and the database's caches are as before the unit.
   void rollback();
@@ -63,6 +70,8 @@ class WriteUnit {
   friend class Database;
   // The unit's copy of page n, or nullptr when the unit has not changed it.
   const std::shared_ptr<uint8_t[]>* find(uint32_t n) const;
+  void writePages(File& f);
+  void abandon();
   void finish();
 
   Database& db_;

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "engine/storage/csv_export.h"
+#include "engine/storage/statement_lock.h"
 #include "engine/tool/command.h"
 
 namespace {
@@ -20,6 +21,8 @@ const bv::tool::Registration reg{{
       if (args.positional.size() != 2)
         return bv::tool::usageError(*bv::tool::findCommand("export"), "expected a database file and a table name");
       auto db = bv::tool::openDatabase(args.positional[0], bv::storage::OpenMode::ReadOnly, pw);
+      // Other users\' changes are written whole or not at all while this one reads.
+      bv::storage::ReadLock readLock(*db);
       auto table = db->table(bv::storage::fromUtf8(args.positional[1]));
       bool ok = bv::storage::exportCsv(*db, *table, [](const char* p, size_t n) {
         return std::fwrite(p, 1, n, stdout) == n;

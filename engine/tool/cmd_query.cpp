@@ -3,6 +3,7 @@
 #include "engine/sql/parser.h"
 #include "engine/sql/storage_catalog.h"
 #include "engine/storage/csv_export.h"
+#include "engine/storage/statement_lock.h"
 #include "engine/tool/command.h"
 #include "engine/tool/statement_options.h"
 
@@ -29,6 +30,8 @@ const bv::tool::Registration reg{{
         throw bv::JetError(3065, "query runs SELECT statements only; use `brimvale run` for an "
                                  "action statement.");
       auto db = bv::tool::openDatabase(args.positional[0], bv::storage::OpenMode::ReadOnly, pw);
+      // Other users\' changes are written whole or not at all while this one reads.
+      bv::storage::ReadLock readLock(*db);
       bv::sql::StorageCatalog catalog(*db);
       if (explain) return bv::tool::writeOut(bv::sql::explainStatement(stmt, catalog, params)) ? 0 : 1;
       bv::sql::ResultSet rs = bv::sql::executeSelect(stmt, catalog, params);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "engine/storage/journal.h"
+
 namespace bv::tool {
 
 namespace {
@@ -63,6 +65,15 @@ int usageError(const Command& cmd, const std::string& message) {
 
 std::unique_ptr<storage::Database> openDatabase(const std::string& path, storage::OpenMode mode,
                                                 const std::string& password) {
+  // Every command, also one that only reads, first completes the undoing of a change that
+  // was interrupted; where the file cannot be written, the read-only open explains why it
+  // refuses the file.
+  if (mode == storage::OpenMode::ReadOnly) {
+    try {
+      storage::restoreInterruptedChange(path);
+    } catch (const JetError&) {
+    }
+  }
   return storage::Database::open(path, mode, storage::fromUtf8(password));
 }
 

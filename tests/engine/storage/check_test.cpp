@@ -259,6 +259,29 @@ TEST_P(CheckFaults, OwnedPageMissingFromMap) {
   expectFound("data page " + std::to_string(t_.dataPage) + " names this table but is missing");
 }
 
+// A data page of the table in no map and not free: a note when it holds only deleted rows
+// (space Access leaked), a problem when it holds a live row.
+TEST_P(CheckFaults, LeakedPageIsANoteUnlessItHoldsRows) {
+  const uint32_t extra = static_cast<uint32_t>(copy_->size() / t_.pageSize);
+  auto page = copy_->read(at(t_.dataPage), t_.pageSize);
+  const uint32_t table = (t_.jet4 ? 12 : 8) + 2;
+  const uint32_t rows = page[table - 2] | page[table - 1] << 8;
+  ASSERT_GT(rows, 0u);
+  for (uint32_t i = 0; i < rows; ++i) page[table + 2 * i + 1] |= 0x80;  // deleted
+  copy_->write(at(extra), page);
+  flipMapBit(RowPointer{1, 0}, extra);  // in use: not marked free
+  CheckReport r = checkFile(copy_->path());
+  EXPECT_TRUE(r.ok()) << joined(r);
+  EXPECT_TRUE(std::any_of(r.notes.begin(), r.notes.end(), [&](const std::string& n) {
+    return n.find("leaked pages: 1 data page") != std::string::npos &&
+           n.find(std::to_string(extra)) != std::string::npos;
+  })) << "no note on the leaked page";
+
+  page[table + 1] &= 0x7F;  // slot 0 live again
+  copy_->write(at(extra), page);
+  expectFound("data page " + std::to_string(extra) + " names this table but is missing");
+}
+
 INSTANTIATE_TEST_SUITE_P(Fixtures, CheckFaults,
                          ::testing::Values("jet3/indexTestV1997.mdb", "jet4/indexTestV2000.mdb"),
                          [](const auto& info) { return std::string(info.param[3] == '3' ? "Jet3" : "Jet4"); });
@@ -390,4 +413,39 @@ TEST(IndexWalk, LeafPathEndsOnTheEntrysLeaf) {
     }
     EXPECT_GT(multiLevel, 0u);
   }
+}
+
+// A file cut short says what is wrong and names the file, whether or not the cut falls on
+// a page boundary.
+TEST(CheckTruncation, CutFilesAreNamedAndExplained) {
+  if (!fs::exists(bv::testutil::fixture("jet4/testV2000.mdb"))) GTEST_SKIP() << "fixture absent: jet4/testV2000.mdb";
+  struct Cut {
+    uint64_t size;
+    const char* says;
+  };
+  for (const Cut& cut : {Cut{8192, "hold 2 pages"}, Cut{40000, "not a whole number of 4096-byte pages"},
+                         Cut{40960, "past the end of the file"}, Cut{4096, "hold 1 pages"}}) {
+    TempCopy copy("jet4/testV2000.mdb");
+    copy.truncate(cut.size);
+    try {
+      auto db = Database::open(copy.path());
+      CheckReport r = checkDatabase(*db);
+      EXPECT_FALSE(r.ok()) << cut.size;
+      ADD_FAILURE() << cut.size << " bytes: opened";
+    } catch (const bv::JetError& e) {
+      const std::string what = e.what();
+      EXPECT_EQ(e.number(), 3049);
+      EXPECT_NE(what.find(copy.path()), std::string::npos) << what;
+      EXPECT_NE(what.find(cut.says), std::string::npos) << what;
+      if (cut.size % 4096 == 0) EXPECT_EQ(what.find("not a whole number"), std::string::npos) << what;
+    }
+  }
+  // Cut further on, the file opens and check names the missing pages and the file.
+  TempCopy copy("jet4/testV2000.mdb");
+  copy.truncate(512 * 4096);
+  auto db = Database::open(copy.path());
+  CheckReport r = checkDatabase(*db);
+  EXPECT_FALSE(r.ok());
+  EXPECT_TRUE(mentions(r, "'" + copy.path() + "' is damaged: page ")) << joined(r);
+  EXPECT_TRUE(mentions(r, "lies beyond the end of the file (512 pages)")) << joined(r);
 }

@@ -138,7 +138,8 @@ inline std::string compareCell(const storage::ColumnDef& col, const CsvField& ou
       return std::fabs(la - lb) <= 1e-15L * std::fabs(la) ? "Double printed with 16 digits" : "!";
     }
     case ColType::DateTime:
-      if (t.rfind("1900-01-00", 0) == 0 && (o < "1900-01-01" || o.rfind("9999-12-31", 0) == 0))
+      // mdbtools prints no date before 1900 nor after day 1,000,000 (4637-11-26).
+      if (t.rfind("1900-01-00", 0) == 0 && (o < "1900-01-01" || o > "4637-11-26 00:00:00"))
         return "date outside mdbtools' range printed as 1900-01-00";
       return "!";
     case ColType::Guid: {

@@ -1,0 +1,160 @@
+#include "engine/storage/index_page_view.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "engine/storage/error.h"
+
+namespace bv::storage {
+namespace {
+
+[[noreturn]] void damaged(uint32_t pageNo, const std::string& what) {
+  throw JetError(3049, "The database is damaged: index page " + std::to_string(pageNo) + ": " + what + ".");
+}
+
+// Whole bytes of a new leaf entry: key, data page (u24 BE), row.
+size_t wholeLeafSize(const IndexEntry& e) { return e.key.size() + 4; }
+uint8_t wholeLeafByte(const IndexEntry& e, size_t k) {
+  if (k < e.key.size()) return e.key[k];
+  k -= e.key.size();
+  return k < 3 ? static_cast<uint8_t>(e.dataPage >> (8 * (2 - k))) : e.dataRow;
+}
+
+}  // namespace
+
+void IndexPageView::parse(const uint8_t* page, bool jet4, uint32_t pageNo) {
+  page_ = page;
+  L_ = IndexPageLayout::forJet4(jet4);
+  if ((page[0] != kIndexNodePage && page[0] != kIndexLeafPage) || page[1] != 0x01)
+    damaged(pageNo, "it is not an index page");
+  prefix_ = L_.prefixWidth == 1 ? page[L_.prefixOffset] : (page[L_.prefixOffset] | page[L_.prefixOffset + 1] << 8);
+  pointers_ = leaf() ? 4 : 8;
+  const uint32_t area = L_.pageSize - L_.firstEntry;
+  const uint8_t* mask = page + L_.maskOffset;
+  ends_.clear();
+  for (uint32_t byte = 0; byte < L_.maskBytes; ++byte) {
+    uint8_t m = mask[byte];
+    if (byte == 0) m &= 0xFE;  // bit 0 would end an empty first entry; never set
+    while (m) {
+      const uint32_t bit = byte * 8 + static_cast<uint32_t>(__builtin_ctz(m));
+      m &= static_cast<uint8_t>(m - 1);
+      if (bit > area) damaged(pageNo, "the entry bitmask points past the page end");
+      ends_.push_back(bit);
+    }
+  }
+  if (ends_.size() >= 2 && prefix_ > ends_[0]) damaged(pageNo, "the prefix is longer than the first entry");
+  for (size_t i = 0; i < ends_.size(); ++i)
+    if (wholeSize(i) < pointers_) damaged(pageNo, "an entry is shorter than its pointers");
+  used_ = ends_.empty() ? 0 : ends_.back();
+}
+
+int IndexPageView::compare(size_t i, const IndexEntry& t) const {
+  const size_t klen = wholeSize(i) - pointers_;
+  const size_t n = std::min(klen, t.key.size());
+  const uint8_t* area = page_ + L_.firstEntry;
+  size_t k = 0;
+  if (i) {  // the shared prefix, taken from the first entry
+    const size_t m = std::min(n, prefix_);
+    if (int c = std::memcmp(area, t.key.data(), m)) return c < 0 ? -1 : 1;
+    k = m;
+  }
+  if (k < n) {
+    const uint8_t* own = area + start(i) - (i ? prefix_ : 0);
+    if (int c = std::memcmp(own + k, t.key.data() + k, n - k)) return c < 0 ? -1 : 1;
+  }
+  if (klen != t.key.size()) return klen < t.key.size() ? -1 : 1;
+  const uint32_t page = static_cast<uint32_t>(byteOf(i, klen)) << 16 | byteOf(i, klen + 1) << 8 | byteOf(i, klen + 2);
+  if (page != t.dataPage) return page < t.dataPage ? -1 : 1;
+  const uint8_t row = byteOf(i, klen + 3);
+  if (row != t.dataRow) return row < t.dataRow ? -1 : 1;
+  return 0;
+}
+
+size_t IndexPageView::lowerBound(const IndexEntry& t) const {
+  size_t lo = 0, hi = count();
+  while (lo < hi) {
+    const size_t mid = (lo + hi) / 2;
+    if (compare(mid, t) < 0) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo;
+}
+
+bool IndexPageView::keyIs(size_t i, const std::vector<uint8_t>& key) const {
+  if (wholeSize(i) - pointers_ != key.size()) return false;
+  for (size_t k = 0; k < key.size(); ++k)
+    if (byteOf(i, k) != key[k]) return false;
+  return true;
+}
+
+RowId IndexPageView::row(size_t i) const {
+  const size_t klen = wholeSize(i) - pointers_;
+  return RowId{static_cast<uint32_t>(byteOf(i, klen)) << 16 | byteOf(i, klen + 1) << 8 | byteOf(i, klen + 2),
+               byteOf(i, klen + 3)};
+}
+
+void IndexPageView::writeMask(uint8_t* out, const std::vector<uint32_t>& ends) const {
+  uint8_t* mask = out + L_.maskOffset;
+  std::memset(mask, 0, L_.maskBytes);
+  for (uint32_t e : ends) mask[e / 8] |= static_cast<uint8_t>(1u << (e % 8));
+}
+
+bool IndexPageView::insert(uint8_t* out, size_t i, const IndexEntry& e) {
+  if (!leaf() || i == 0 || i > count() || count() < 2) return false;
+  const size_t whole = wholeLeafSize(e);
+  // The new entry must share the page's prefix with the first entry and keep a byte of its own.
+  if (whole < prefix_ + 1 || ends_[0] < prefix_) return false;
+  for (size_t k = 0; k < prefix_; ++k)
+    if (wholeLeafByte(e, k) != byteOf(0, k)) return false;
+  const uint32_t len = static_cast<uint32_t>(whole - prefix_);
+  const uint32_t area = L_.pageSize - L_.firstEntry;
+  if (used_ + len > area) return false;
+
+  uint8_t* ea = out + L_.firstEntry;
+  const uint32_t at = start(i);
+  std::memmove(ea + at + len, ea + at, used_ - at);
+  for (size_t k = prefix_; k < whole; ++k) ea[at + k - prefix_] = wholeLeafByte(e, k);
+  scratch_.assign(ends_.begin(), ends_.begin() + static_cast<std::ptrdiff_t>(i));
+  scratch_.push_back(at + len);
+  for (size_t j = i; j < ends_.size(); ++j) scratch_.push_back(ends_[j] + len);
+  writeMask(out, scratch_);
+  const uint32_t freeSpace = area - (used_ + len);
+  out[2] = static_cast<uint8_t>(freeSpace);
+  out[3] = static_cast<uint8_t>(freeSpace >> 8);
+  page_ = out;
+  ends_.swap(scratch_);
+  used_ += len;
+  return true;
+}
+
+bool IndexPageView::remove(uint8_t* out, size_t i) {
+  if (!leaf() || i == 0 || i >= count() || count() < 3) return false;
+  // The prefix stays the longest shared one only if a remaining entry still stops at it:
+  // one that differs from the first entry right after the prefix, or stores one byte only.
+  const size_t cap = L_.prefixWidth == 1 ? 0xFF : 0xFFFF;
+  bool limited = prefix_ >= cap || prefix_ >= ends_[0];
+  for (size_t j = 1; j < count() && !limited; ++j) {
+    if (j == i) continue;
+    const uint32_t own = ends_[j] - start(j);
+    limited = own <= 1 || page_[L_.firstEntry + start(j)] != page_[L_.firstEntry + prefix_];
+  }
+  if (!limited) return false;
+
+  uint8_t* ea = out + L_.firstEntry;
+  const uint32_t at = start(i), len = ends_[i] - at;
+  std::memmove(ea + at, ea + at + len, used_ - at - len);
+  std::memset(ea + used_ - len, 0, len);
+  scratch_.assign(ends_.begin(), ends_.begin() + static_cast<std::ptrdiff_t>(i));
+  for (size_t j = i + 1; j < ends_.size(); ++j) scratch_.push_back(ends_[j] - len);
+  writeMask(out, scratch_);
+  const uint32_t freeSpace = L_.pageSize - L_.firstEntry - (used_ - len);
+  out[2] = static_cast<uint8_t>(freeSpace);
+  out[3] = static_cast<uint8_t>(freeSpace >> 8);
+  page_ = out;
+  ends_.swap(scratch_);
+  used_ -= len;
+  return true;
+}
+
+}  // namespace bv::storage

@@ -1,0 +1,442 @@
+#include "engine/storage/index_tree_edit.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "engine/storage/error.h"
+#include "engine/storage/index_split.h"
+#include "engine/storage/index_page_view.h"
+#include "engine/storage/usage_map_edit.h"
+#include "engine/storage/write_unit.h"
+
+namespace bv::storage {
+namespace {
+
+constexpr int kMaxDepth = 64;
+constexpr size_t kCachedPages = 512;   // decoded pages (intermediate pages, leaves being split)
+constexpr size_t kCachedLeaves = 2048; // leaves read in place
+
+[[noreturn]] void damaged(uint32_t pageNo, const std::string& what) {
+  throw JetError(3049, "The database is damaged: index page " + std::to_string(pageNo) + ": " +
+                           what + ".");
+}
+
+bool sameBound(const IndexEntry& a, const IndexEntry& b) {
+  return a.key == b.key && a.dataPage == b.dataPage && a.dataRow == b.dataRow;
+}
+
+// The entry a parent stores for a child whose subtree ends with `last`.
+IndexEntry boundFor(const IndexEntry& last, uint32_t child) {
+  IndexEntry e{last.key, last.dataPage, last.dataRow, child};
+  return e;
+}
+
+}  // namespace
+
+// A decoded page and the bytes it was decoded from: reused while the page still holds
+// exactly those bytes (a rolled-back unit or another writer makes it decode again).
+struct IndexTreeEditor::Cached {
+  std::vector<uint8_t> bytes;
+  IndexPage ip;
+};
+
+// One page on the way from the root to a leaf: which of its children the way continues
+// to (`slot`, or the tail when `viaTail`); on the leaf, where the entry is or belongs.
+struct IndexTreeEditor::Frame {
+  uint32_t page = 0;
+  Cached* c = nullptr;
+  size_t slot = 0;
+  bool viaTail = false;
+};
+
+// What a changed page tells its parent: it was removed; pages split off to its left (with
+// their parent entries); the last entry of its subtree changed.
+struct IndexTreeEditor::Up {
+  bool deleted = false;
+  std::vector<IndexEntry> newLeft;
+  bool maxChanged = false;
+  IndexEntry max;
+};
+
+IndexTreeEditor::IndexTreeEditor(WriteUnit& unit, uint32_t tdefPage, uint32_t rootPage,
+                                 RowPointer usageMap)
+    : unit_(unit), tdefPage_(tdefPage), root_(rootPage), usageMap_(usageMap), jet4_(unit.jet4()) {}
+
+IndexTreeEditor::~IndexTreeEditor() = default;
+
+const uint8_t* IndexTreeEditor::current(uint32_t pageNo, PageRef& hold) {
+  if (pageNo < 3 || pageNo >= unit_.pageCount()) damaged(pageNo, "the page lies outside the file");
+  auto it = writable_.find(pageNo);
+  if (it != writable_.end()) return it->second;
+  hold = unit_.page(pageNo);
+  return hold.data();
+}
+
+uint8_t* IndexTreeEditor::writable(uint32_t pageNo) {
+  uint8_t*& p = writable_[pageNo];
+  if (!p) p = unit_.modify(pageNo);
+  return p;
+}
+
+IndexTreeEditor::Cached* IndexTreeEditor::load(uint32_t pageNo) {
+  PageRef hold;
+  return load(pageNo, current(pageNo, hold));
+}
+
+IndexTreeEditor::Cached* IndexTreeEditor::load(uint32_t pageNo, const uint8_t* p) {
+  const size_t size = unit_.pageSize();
+  auto it = cache_.find(pageNo);
+  if (it != cache_.end() && std::memcmp(it->second->bytes.data(), p, size) == 0) return it->second.get();
+  auto c = std::make_unique<Cached>();
+  c->bytes.assign(p, p + size);
+  c->ip = decodeIndexPage(std::span<const uint8_t>(p, size), jet4_, pageNo);
+  if (c->ip.tdefPage != tdefPage_) damaged(pageNo, "the page belongs to another table");
+  Cached* out = c.get();
+  cache_[pageNo] = std::move(c);
+  return out;
+}
+
+std::vector<IndexTreeEditor::Frame> IndexTreeEditor::descend(const IndexEntry& target) {
+  // Bounded memory: forget decoded pages between operations once there are many.
+  if (cache_.size() > kCachedPages) cache_.clear();
+  while (leaves_.size() > kCachedLeaves) leaves_.erase(leaves_.begin());
+  std::vector<Frame> path;
+  uint32_t n = root_;
+  while (true) {
+    if (path.size() > kMaxDepth) damaged(n, "the tree is deeper than any index can be");
+    for (const Frame& f : path)
+      if (f.page == n) damaged(n, "the index pages form a loop");
+    PageRef hold;
+    const uint8_t* p = current(n, hold);
+    if (p[0] == kIndexLeafPage) {
+      path.push_back({n, nullptr, 0, false});  // read in place by the caller
+      return path;
+    }
+    Cached* c = load(n, p);
+    const auto& es = c->ip.entries;
+    const size_t i = static_cast<size_t>(
+        std::lower_bound(es.begin(), es.end(), target,
+                         [](const IndexEntry& a, const IndexEntry& b) { return compareEntries(a, b) < 0; }) -
+        es.begin());
+    if (c->ip.leaf()) damaged(n, "the page changed its type while being read");
+    // The first entry not below the target bounds the child holding it; past the last
+    // entry lies the tail page, or without one the last child (whose bound then rises).
+    if (i < es.size()) {
+      path.push_back({n, c, i, false});
+      n = es[i].child;
+    } else if (c->ip.tail) {
+      path.push_back({n, c, es.size(), true});
+      n = c->ip.tail;
+    } else if (!es.empty()) {
+      path.push_back({n, c, es.size() - 1, false});
+      n = es.back().child;
+    } else {
+      damaged(n, "an intermediate page has no children");
+    }
+  }
+}
+
+// A leaf read in place. Parsed bitmasks are kept while the page keeps the same bytes.
+struct IndexTreeEditor::ParsedLeaf {
+  std::vector<uint8_t> bytes;
+  PageRef page;  // keeps the bytes the view reads alive
+  IndexPageView view;
+};
+
+IndexPageView& IndexTreeEditor::leafView(uint32_t pageNo) {
+  PageRef hold;
+  const uint8_t* p = current(pageNo, hold);
+  const size_t size = unit_.pageSize();
+  std::unique_ptr<ParsedLeaf>& slot = leaves_[pageNo];
+  if (slot && std::memcmp(slot->bytes.data(), p, size) == 0) {
+    slot->view.rebind(p);
+    slot->page = std::move(hold);
+    return slot->view;
+  }
+  if (!slot) slot = std::make_unique<ParsedLeaf>();
+  slot->bytes.clear();  // not valid until parsed
+  slot->view.parse(p, jet4_, pageNo);
+  if (!slot->view.leaf()) damaged(pageNo, "the leaf chain leads to an intermediate page");
+  if (slot->view.tdefPage() != tdefPage_) damaged(pageNo, "the page belongs to another table");
+  slot->bytes.assign(p, p + size);
+  slot->page = std::move(hold);
+  return slot->view;
+}
+
+// A leaf just edited in place (in its writable copy): its view already describes the new
+// bytes.
+void IndexTreeEditor::keepParsed(uint32_t pageNo) {
+  ParsedLeaf& l = *leaves_.at(pageNo);
+  const uint8_t* p = writable(pageNo);
+  l.page = PageRef();
+  l.view.rebind(p);
+  l.bytes.assign(p, p + unit_.pageSize());
+}
+
+bool IndexTreeEditor::contains(const IndexEntry& e) {
+  std::vector<Frame> path = descend(e);
+  const IndexPageView& v = leafView(path.back().page);
+  const size_t i = v.lowerBound(e);
+  return i < v.count() && v.compare(i, e) == 0;
+}
+
+std::optional<RowId> IndexTreeEditor::findOtherWithKey(const std::vector<uint8_t>& key,
+                                                       const RowId* except) {
+  IndexEntry first{key, 0, 0, 0};
+  std::vector<Frame> path = descend(first);
+  const IndexPageView* v = &leafView(path.back().page);
+  size_t i = v->lowerBound(first);
+  for (int hops = 0; hops < kMaxDepth * 1024; ++hops) {
+    for (; i < v->count(); ++i) {
+      if (!v->keyIs(i, key)) return std::nullopt;
+      const RowId id = v->row(i);
+      if (!except || !(id == *except)) return id;
+    }
+    if (v->next() == 0) return std::nullopt;
+    v = &leafView(v->next());
+    i = 0;
+  }
+  return std::nullopt;
+}
+
+// Whether the leaf entry at `before` (an index into the page, -1 for the previous page's
+// last entry) or at `after` (count() or more for the next page's first entry) has `key`.
+bool IndexTreeEditor::neighboursHaveKey(const IndexPageView& v, std::ptrdiff_t before, size_t after,
+                                        const std::vector<uint8_t>& key) {
+  if (before >= 0) {
+    if (v.keyIs(static_cast<size_t>(before), key)) return true;
+  } else if (v.prev()) {
+    const IndexPageView& s = leafView(v.prev());
+    if (s.count() && s.keyIs(s.count() - 1, key)) return true;
+  }
+  if (after < v.count()) return v.keyIs(after, key);
+  if (!v.next()) return false;
+  const IndexPageView& s = leafView(v.next());
+  return s.count() && s.keyIs(0, key);
+}
+
+// The leaf's parents keep no entry for it (it is the root, or reached through tails only),
+// so its last entry may change without touching them.
+bool IndexTreeEditor::noParentBound(const std::vector<Frame>& path) {
+  for (size_t k = 0; k + 1 < path.size(); ++k)
+    if (!path[k].viaTail) return false;
+  return true;
+}
+
+bool IndexTreeEditor::insert(const IndexEntry& e, bool refuseDuplicate) {
+  try {
+    std::vector<Frame> path = descend(e);
+    Frame& leaf = path.back();
+    IndexPageView& v = leafView(leaf.page);
+    const size_t i = v.lowerBound(e);
+    if (i < v.count() && v.compare(i, e) == 0)
+      damaged(leaf.page, "the index already holds an entry for this row");
+    const bool shared = neighboursHaveKey(v, static_cast<std::ptrdiff_t>(i) - 1, i, e.key);
+    if (shared && refuseDuplicate)
+      throw JetError(3022, "The index already holds this key for another row.");
+    // Most insertions change one leaf in place; the rest re-encode the path.
+    if ((i < v.count() || noParentBound(path)) && v.insert(writable(leaf.page), i, e)) {
+      keepParsed(leaf.page);
+      return !shared;
+    }
+
+    leaf.c = load(leaf.page);
+    leaf.slot = i;
+    auto& es = leaf.c->ip.entries;
+    std::optional<IndexEntry> oldLast;
+    if (!es.empty()) oldLast = es.back();
+    IndexEntry leafEntry{e.key, e.dataPage, e.dataRow, 0};
+    es.insert(es.begin() + static_cast<std::ptrdiff_t>(i), std::move(leafEntry));
+    propagate(path, oldLast, i + 1 == es.size());
+    return !shared;
+  } catch (...) {
+    cache_.clear();  // decoded pages may have been changed in memory only
+    throw;
+  }
+}
+
+bool IndexTreeEditor::remove(const IndexEntry& e) {
+  try {
+    std::vector<Frame> path = descend(e);
+    Frame& leaf = path.back();
+    IndexPageView& v = leafView(leaf.page);
+    const size_t i = v.lowerBound(e);
+    if (i >= v.count() || v.compare(i, e) != 0)
+      damaged(leaf.page, "the entry to remove is not in the index");
+    const bool shared = neighboursHaveKey(v, static_cast<std::ptrdiff_t>(i) - 1, i + 1, e.key);
+    if ((i + 1 < v.count() || noParentBound(path)) && v.remove(writable(leaf.page), i)) {
+      keepParsed(leaf.page);
+      return !shared;
+    }
+
+    leaf.c = load(leaf.page);
+    leaf.slot = i;
+    auto& es = leaf.c->ip.entries;
+    std::optional<IndexEntry> oldLast = es.back();
+    es.erase(es.begin() + static_cast<std::ptrdiff_t>(i));
+    propagate(path, oldLast, false);
+    return !shared;
+  } catch (...) {
+    cache_.clear();
+    throw;
+  }
+}
+
+void IndexTreeEditor::writePage(uint32_t pageNo, Cached* c) {
+  c->ip.tdefPage = tdefPage_;
+  // Encoded beside the unit's page first, so a failure leaves the page as it was.
+  c->bytes.resize(unit_.pageSize());
+  encodeIndexPageInto(c->ip, jet4_, c->bytes.data());
+  std::memcpy(writable(pageNo), c->bytes.data(), c->bytes.size());
+}
+
+uint32_t IndexTreeEditor::newPage(const IndexPage& ip) {
+  const uint32_t n = unit_.allocate();
+  setPageInMap(unit_, usageMap_, n, true);
+  auto c = std::make_unique<Cached>();
+  c->ip = ip;
+  writePage(n, c.get());
+  cache_[n] = std::move(c);
+  return n;
+}
+
+void IndexTreeEditor::dropPage(uint32_t pageNo) {
+  setPageInMap(unit_, usageMap_, pageNo, false);
+  unit_.release(pageNo);
+  cache_.erase(pageNo);
+  leaves_.erase(pageNo);
+}
+
+void IndexTreeEditor::setLink(uint32_t pageNo, bool next, uint32_t value) {
+  const IndexPageLayout L = IndexPageLayout::forJet4(jet4_);
+  uint8_t* p = writable(pageNo);
+  const uint32_t at = next ? L.nextOffset : L.prevOffset;
+  for (int i = 0; i < 4; ++i) p[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Writes the changed path back, from the leaf up. Each level applies what the level below
+// reports (a removed child, pages split off to its left, a changed last entry), then itself
+// is removed when empty, split when overfull, and reports to its parent in turn.
+void IndexTreeEditor::propagate(std::vector<Frame>& path, const std::optional<IndexEntry>& leafOldLast,
+                                bool changedAtEnd) {
+  const size_t area = indexEntryArea(jet4_);
+  Up up;
+  for (size_t k = path.size(); k-- > 0;) {
+    Frame& f = path[k];
+    IndexPage& ip = f.c->ip;
+    const bool leaf = ip.leaf();
+    std::optional<IndexEntry> oldLast = leaf ? leafOldLast : std::nullopt;
+    const bool hadTail = ip.tail != 0;
+    Up next;
+    if (!leaf) {
+      if (!ip.entries.empty()) oldLast = ip.entries.back();
+      auto at = ip.entries.begin() + static_cast<std::ptrdiff_t>(f.slot);
+      if (up.deleted) {
+        if (!f.viaTail) {
+          ip.entries.erase(at);
+        } else if (!ip.entries.empty()) {
+          // The tail child is gone: the last entry's child takes its place as the tail.
+          ip.tail = ip.entries.back().child;
+          ip.entries.pop_back();
+        } else {
+          ip.tail = 0;
+        }
+      } else {
+        ip.entries.insert(at, up.newLeft.begin(), up.newLeft.end());
+        if (up.maxChanged && !f.viaTail) {
+          IndexEntry& bound = ip.entries[f.slot + up.newLeft.size()];
+          bound = boundFor(up.max, bound.child);
+        }
+      }
+      changedAtEnd = f.viaTail || f.slot + up.newLeft.size() + 1 >= ip.entries.size();
+    }
+
+    // An emptied page leaves the tree; an emptied root becomes an empty leaf.
+    if (ip.entries.empty() && (leaf || ip.tail == 0)) {
+      if (k == 0) {
+        ip.type = kIndexLeafPage;
+        ip.tail = 0;
+        writePage(f.page, f.c);
+        return;
+      }
+      if (ip.prev) setLink(ip.prev, true, ip.next);
+      if (ip.next) setLink(ip.next, false, ip.prev);
+      dropPage(f.page);
+      up = Up{};
+      up.deleted = true;
+      continue;
+    }
+    // A root left with only its tail hands the root over to that page.
+    if (k == 0 && !leaf && ip.entries.empty()) {
+      const uint32_t tail = ip.tail;
+      dropPage(f.page);
+      root_ = tail;
+      return;
+    }
+
+    // The last entry of this page's subtree after the change.
+    if (leaf || ip.tail == 0) {
+      next.max = ip.entries.back();
+      next.maxChanged = !oldLast || !sameBound(*oldLast, next.max) || (!leaf && hadTail);
+    } else if (f.viaTail && up.deleted && hadTail && oldLast) {
+      next.max = *oldLast;  // the promoted child's bound
+      next.maxChanged = true;
+    } else if (f.viaTail && up.maxChanged) {
+      next.max = up.max;
+      next.maxChanged = true;
+    }
+
+    // Split an overfull page: the left parts go to new pages before it in the sibling
+    // chain, the page keeps the last part (so its parent entry or tail role stays right).
+    if (encodedEntriesSize(ip.entries, leaf, jet4_) > area) {
+      const std::vector<size_t> cuts =
+          planSplit(ip.entries, leaf, jet4_, changedAtEnd && ip.next == 0);
+      std::vector<IndexEntry> all = std::move(ip.entries);
+      uint32_t prev = ip.prev;
+      IndexPage* prevNew = nullptr;
+      size_t from = 0;
+      for (size_t cut : cuts) {
+        IndexPage np;
+        np.type = ip.type;
+        np.tdefPage = tdefPage_;
+        np.prev = prev;
+        np.entries.assign(all.begin() + static_cast<std::ptrdiff_t>(from),
+                          all.begin() + static_cast<std::ptrdiff_t>(cut));
+        const uint32_t n = newPage(np);
+        if (prevNew) {
+          prevNew->next = n;
+          writePage(prev, cache_.at(prev).get());
+        } else if (prev) {
+          setLink(prev, true, n);
+        }
+        prevNew = &cache_.at(n)->ip;
+        next.newLeft.push_back(boundFor(all[cut - 1], n));
+        prev = n;
+        from = cut;
+      }
+      prevNew->next = f.page;
+      writePage(prev, cache_.at(prev).get());
+      ip.entries.assign(all.begin() + static_cast<std::ptrdiff_t>(from), all.end());
+      ip.prev = prev;
+    }
+    writePage(f.page, f.c);
+
+    if (k == 0) {
+      if (!next.newLeft.empty()) {
+        // The root split: a new root above, with the old root as its tail.
+        IndexPage root;
+        root.type = kIndexNodePage;
+        root.tdefPage = tdefPage_;
+        root.entries = std::move(next.newLeft);
+        root.tail = f.page;
+        root_ = newPage(root);
+      }
+      return;
+    }
+    if (!next.maxChanged && next.newLeft.empty()) return;  // nothing above changes
+    up = std::move(next);
+  }
+}
+
+}  // namespace bv::storage
