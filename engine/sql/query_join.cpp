@@ -370,9 +370,12 @@ bool Executor::streamsOneTable(const Plan& p) {
   return p.items.size() == 1 && p.items[0]->kind != TableRef::Kind::Join && !p.correlated;
 }
 
+// Walking an index in ORDER BY order pays when TOP stops the walk early; a whole ordered
+// result is cheaper read in file order and sorted than fetched row by row in key order.
 bool Executor::wantsOrder(const Plan& p) {
   const Select* s = p.select;
-  return s && !p.aggregateQuery && s->unions.empty() && !s->orderBy.empty();
+  return s && !p.aggregateQuery && s->unions.empty() && !s->orderBy.empty() && s->top &&
+         !s->topPercent;
 }
 
 // A WHERE condition on one table alone is applied as that table is read (the whole clause

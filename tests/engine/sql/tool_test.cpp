@@ -104,3 +104,21 @@ TEST_F(Tool, FailuresGiveJetNumbersAndExitStatus) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Tool, ExplainPrintsHowEachTableIsRead) {
+  if (!fs::exists(kBig)) GTEST_SKIP() << "fixture not found: " << kBig;
+  Outcome o = run("query --explain " + quote(kBig) +
+                  " 'SELECT TOP 3 o.ID FROM Orders o, Customers c WHERE o.Customer = c.Name AND c.ID = 7'");
+  ASSERT_EQ(o.status, 0);
+  EXPECT_NE(o.out.find("stops after TOP 3"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("o: reads the table"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("c: index PrimaryKey (c.ID = 7)"), std::string::npos) << o.out;
+  o = run("query --explain " + quote(kBig) + " \"SELECT COUNT(*) FROM Orders WHERE Customer LIKE 'Ab*'\"");
+  EXPECT_NE(o.out.find("Orders: index CustomerIdx (Customer LIKE 'Ab*')"), std::string::npos) << o.out;
+  // The plan is printed, not the rows.
+  EXPECT_EQ(o.out.find("Expr1000"), std::string::npos) << o.out;
+}
+
+}  // namespace
