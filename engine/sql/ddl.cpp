@@ -27,7 +27,7 @@ int64_t executeDdl(storage::Database& db, const Statement& st, const ActionOptio
   storage::TableSpec spec;
   std::vector<storage::RelationshipSpec> relationships;
   if (const auto* c = std::get_if<CreateTableStmt>(&st.body)) {
-    spec = tableSpecOf(*c, db.isJet4());
+    spec = tableSpecOf(*c, db.isJet4(), st.text);
     relationships = foreignKeysOf(*c);
   }
   const AlterTableStmt* alter = std::get_if<AlterTableStmt>(&st.body);
