@@ -135,6 +135,31 @@ TEST_P(DdlTest, NotNullAndDefaultBecomeColumnProperties) {
   EXPECT_EQ(mdb("mdb-tables -1 " + test::shellQuote(path_)), "P\n");
 }
 
+TEST_P(DdlTest, AddedColumnsAreNullInOldRowsAndDroppedOnesVanish) {
+  run(u"CREATE TABLE T (ID LONG PRIMARY KEY, Name TEXT(20), Old MEMO)");
+  addRows(u"T", {{Value(int32_t{1}), Value(u"one"), Value(u"memo one")}});
+  EXPECT_EQ(run(u"ALTER TABLE T ADD COLUMN Price CURRENCY"), 0);
+  EXPECT_EQ(run(u"ALTER TABLE T ADD Notes MEMO"), 0);
+  refused(u"ALTER TABLE T DROP COLUMN ID", 3280);
+  EXPECT_EQ(run(u"ALTER TABLE T DROP COLUMN Old"), 0);
+  addRows(u"T", {{Value(int32_t{2}), Value(u"two"), Value(Currency{25000}), Value(u"a note")}});
+  EXPECT_EQ(problems(), "");
+  auto db = Database::open(path_);
+  auto t = db->table(u"T");
+  ASSERT_EQ(t->columns.size(), 4u);
+  EXPECT_EQ(t->columns[2].name, u"Price");
+  storage::TableCursor cur = db->scan(t);
+  std::vector<Value> row;
+  ASSERT_TRUE(cur.next());
+  cur.readRow(row);
+  EXPECT_EQ(row, (std::vector<Value>{Value(int32_t{1}), Value(u"one"), Value(), Value()}));
+  ASSERT_TRUE(cur.next());
+  cur.readRow(row);
+  EXPECT_EQ(row, (std::vector<Value>{Value(int32_t{2}), Value(u"two"), Value(Currency{25000}), Value(u"a note")}));
+  const std::string csv = mdb("mdb-export " + test::shellQuote(path_) + " T");
+  EXPECT_EQ(csv.substr(0, csv.find('\n')), "ID,Name,Price,Notes");
+}
+
 TEST_P(DdlTest, TableConstraintsNameTheirIndexes) {
   run(u"CREATE TABLE T (A LONG, B TEXT(5), C DATETIME, PRIMARY KEY (A, B), CONSTRAINT uq UNIQUE (C))");
   auto db = Database::open(path_);
@@ -213,7 +238,10 @@ TEST_P(DdlTest, RefusedStatementsAndDryRunsChangeNothing) {
   refused(u"CREATE TABLE T2 (A LONG PRIMARY KEY, B LONG, CONSTRAINT p2 PRIMARY KEY (B))", 3283);
   refused(u"CREATE TABLE T2 (A LONG, CONSTRAINT fk FOREIGN KEY (A) REFERENCES Existing (A))", 3800);
   refused(u"CREATE TABLE T2 (A LONG REFERENCES Nowhere)", 3371);
-  refused(u"ALTER TABLE Existing ADD COLUMN B TEXT", 3251);
+  refused(u"ALTER TABLE Existing ALTER COLUMN A TEXT", 3251);
+  refused(u"ALTER TABLE Existing ADD COLUMN A TEXT", 3380);
+  refused(u"ALTER TABLE Existing DROP COLUMN Nope", 3265);
+  refused(u"ALTER TABLE Existing DROP COLUMN A", 3264);
   const std::vector<uint8_t> before = test::TempCopy(path_).read();
   EXPECT_EQ(run(u"CREATE TABLE Dry (A LONG)", true), 0);
   EXPECT_EQ(run(u"DROP TABLE Existing", true), 0);
