@@ -2,6 +2,7 @@
 
 #include "engine/sql/ddl_index.h"
 #include "engine/sql/ddl_table_spec.h"
+#include "engine/storage/column_edit.h"
 #include "engine/storage/create_table.h"
 #include "engine/storage/drop_table.h"
 #include "engine/storage/error.h"
@@ -11,6 +12,16 @@
 #include "engine/storage/write_unit.h"
 
 namespace bv::sql {
+
+namespace {
+
+void requireUserTable(storage::WriteUnit& unit, const std::u16string& name) {
+  const storage::CatalogEntry* e = unit.db().findObject(name);
+  if (!e || e->kind != storage::ObjectKind::UserTable)
+    throw JetError(3371, "Cannot find the table '" + storage::toUtf8(name) + "'.");
+}
+
+}  // namespace
 
 bool isDataDefinition(const Statement& st) {
   switch (st.kind()) {
@@ -28,13 +39,21 @@ int64_t executeDdl(storage::Database& db, const Statement& st, const ActionOptio
   storage::TableSpec spec;
   std::vector<storage::RelationshipSpec> relationships;
   if (const auto* c = std::get_if<CreateTableStmt>(&st.body)) {
-    spec = tableSpecOf(*c, db.isJet4());
+    spec = tableSpecOf(*c, db.isJet4(), st.text);
     relationships = foreignKeysOf(*c);
   }
   const AlterTableStmt* alter = std::get_if<AlterTableStmt>(&st.body);
   using Action = AlterTableStmt::Action;
-  if (alter && alter->action != Action::AddConstraint && alter->action != Action::DropConstraint)
-    throw JetError(3251, "ALTER TABLE ADD, ALTER or DROP COLUMN is not supported by this engine yet; nothing was changed.");
+  if (alter && alter->action == Action::AlterColumn)
+    throw JetError(3251, "ALTER TABLE ALTER COLUMN is not supported by this engine yet; nothing was changed.");
+  storage::ColumnSpec added;
+  if (alter && alter->action == Action::AddColumn) {
+    added = columnSpecOf(alter->field, db.isJet4(), st.text);
+    // Properties of an added column would have to be merged into the table's own list.
+    if (added.required || !added.defaultValue.empty() || !alter->field.constraints.empty())
+      throw JetError(3251, "NOT NULL, DEFAULT or a constraint on an added column is not supported by this engine "
+                           "yet; nothing was changed.");
+  }
 
   storage::WriteOptions wo;
   wo.dryRun = options.dryRun;  // a dry run may work on a database opened read-only
@@ -44,7 +63,18 @@ int64_t executeDdl(storage::Database& db, const Statement& st, const ActionOptio
       storage::createTable(unit, spec);
       for (const storage::RelationshipSpec& r : relationships) storage::addRelationship(unit, r);
       break;
-    case StatementKind::AlterTable: alterConstraint(unit, *alter); break;
+    case StatementKind::AlterTable:
+      if (alter->action == Action::AddColumn) {
+        requireUserTable(unit, alter->table);
+        storage::checkObjectName(added.name);
+        storage::addColumn(unit, alter->table, added);
+      } else if (alter->action == Action::DropColumn) {
+        requireUserTable(unit, alter->table);
+        storage::dropColumn(unit, alter->table, alter->name);
+      } else {
+        alterConstraint(unit, *alter);
+      }
+      break;
     case StatementKind::DropTable: storage::dropTable(unit, std::get<DropTableStmt>(st.body).table); break;
     case StatementKind::CreateIndex: createIndex(unit, std::get<CreateIndexStmt>(st.body)); break;
     case StatementKind::DropIndex: dropIndex(unit, std::get<DropIndexStmt>(st.body)); break;

@@ -87,11 +87,16 @@ storage::IndexSpec indexSpecOf(const ConstraintDef& c) {
   return t.indexes.front();
 }
 
-ColumnSpec columnSpecOf(const FieldDef& f, bool jet4) {
+ColumnSpec columnSpecOf(const FieldDef& f, bool jet4, std::u16string_view sql) {
   ColumnSpec c;
   c.name = f.name;
   c.type = f.type.type;
-  if (f.defaultValue) unsupported("A DEFAULT value");
+  c.required = f.notNull;
+  if (f.defaultValue) {
+    const Expr& e = *f.defaultValue;
+    if (e.end <= e.pos || e.end > sql.size()) unsupported("This DEFAULT value");
+    c.defaultValue = std::u16string(sql.substr(e.pos, e.end - e.pos));
+  }
   if (f.type.autoIncrement) {
     if (c.type != ColType::Long) c.type = ColType::Long;
     c.autoNumber = true;
@@ -135,22 +140,13 @@ ColumnSpec columnSpecOf(const FieldDef& f, bool jet4) {
   return c;
 }
 
-TableSpec tableSpecOf(const CreateTableStmt& st, bool jet4) {
+TableSpec tableSpecOf(const CreateTableStmt& st, bool jet4, std::u16string_view sql) {
   TableSpec t;
   t.name = st.table;
-  for (const FieldDef& f : st.fields) t.columns.push_back(columnSpecOf(f, jet4));
+  for (const FieldDef& f : st.fields) t.columns.push_back(columnSpecOf(f, jet4, sql));
   for (const FieldDef& f : st.fields)
     for (const ConstraintDef& c : f.constraints) addConstraint(t, c, {f.name});
   for (const ConstraintDef& c : st.constraints) addConstraint(t, c, c.columns);
-  // NOT NULL is a column property Jet keeps outside the table definition; a primary key's
-  // columns are required anyway, so only there can it be honoured today.
-  for (const FieldDef& f : st.fields) {
-    if (!f.notNull) continue;
-    bool inKey = false;
-    for (const IndexSpec& ix : t.indexes)
-      for (const auto& col : ix.columns) inKey = inKey || (ix.primaryKey && storage::jetNameEquals(col.column, f.name));
-    if (!inKey) unsupported("NOT NULL on a column outside the primary key");
-  }
   return t;
 }
 

@@ -7,16 +7,16 @@
 
 namespace bv::sql {
 
-// The column of a field definition. JetError 3259 for sizes the type cannot take, 3251
-// for features this engine cannot store yet (DEFAULT, NOT NULL outside a primary key,
-// AutoNumber steps other than 1).
-storage::ColumnSpec columnSpecOf(const FieldDef& f, bool jet4);
+// The column of a field definition; `sql` is the statement's text, where a DEFAULT
+// expression is taken from as written. JetError 3259 for sizes the type cannot take, 3251
+// for AutoNumber steps other than 1.
+storage::ColumnSpec columnSpecOf(const FieldDef& f, bool jet4, std::u16string_view sql);
 
 // The whole table: columns, then an index per PRIMARY KEY / UNIQUE constraint (column and
 // table constraints alike, in the order written). Unnamed constraints get Jet-style names:
 // "PrimaryKey" for the primary key, the column names for a unique index.
 // FOREIGN KEY / REFERENCES constraints are left to foreignKeysOf.
-storage::TableSpec tableSpecOf(const CreateTableStmt& st, bool jet4);
+storage::TableSpec tableSpecOf(const CreateTableStmt& st, bool jet4, std::u16string_view sql);
 
 // The relationships the statement's FOREIGN KEY / REFERENCES constraints ask for.
 std::vector<storage::RelationshipSpec> foreignKeysOf(const CreateTableStmt& st);

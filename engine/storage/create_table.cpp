@@ -6,6 +6,7 @@
 #include "engine/storage/error.h"
 #include "engine/storage/index_page.h"
 #include "engine/storage/page_build.h"
+#include "engine/storage/property_encode.h"
 #include "engine/storage/table_writer.h"
 #include "engine/storage/system_tables.h"
 #include "engine/storage/tdef_encode.h"
@@ -74,9 +75,23 @@ uint32_t createTable(WriteUnit& unit, const TableSpec& spec, double created) {
   const std::vector<std::vector<uint8_t>> images = tdefPageImages(encodeTableDef(def, jet4), tdefPages, jet4);
   for (size_t i = 0; i < images.size(); ++i) std::copy(images[i].begin(), images[i].end(), unit.modify(tdefPages[i]));
 
-  const std::vector<Value> row =
+  std::vector<Value> row =
       catalogRow(static_cast<int32_t>(tdef), kTablesContainerId, spec.name, kObjTable,
                  spec.system ? kSystemObjectFlag : 0, created != 0 ? created : currentDateTime(), userOwner(jet4));
+  // Required and DefaultValue live in the catalog row's property list.
+  ObjectProperties props;
+  for (const ColumnSpec& c : spec.columns) {
+    PropertyBlock block;
+    block.name = c.name;
+    if (c.required) block.properties.push_back({u"Required", static_cast<uint8_t>(ColType::Bool), 0, Value(true)});
+    if (!c.defaultValue.empty())
+      block.properties.push_back({u"DefaultValue", static_cast<uint8_t>(ColType::Memo), 0, Value(c.defaultValue)});
+    if (!block.properties.empty()) props.blocks.push_back(std::move(block));
+  }
+  if (!props.blocks.empty()) {
+    props.blocks.insert(props.blocks.begin(), PropertyBlock{});
+    row[kObjLvProp] = Value(encodeProperties(props, jet4));
+  }
   TableWriter(unit, 2).insert(row);
   TableWriter aces(unit, u"MSysACEs");
   for (const std::vector<Value>& ace : newTableAccessRows(jet4, static_cast<int32_t>(tdef))) aces.insert(ace);

@@ -21,6 +21,9 @@ struct ColumnSpec {
   uint8_t precision = 18;         // Decimal
   uint8_t scale = 0;              // Decimal
   uint8_t extraFlags = 0;         // further descriptor flag bits (system tables: 0x10, 0x20)
+  // Column properties kept in the catalog (not in the table definition).
+  bool required = false;          // NOT NULL
+  std::u16string defaultValue;    // DEFAULT, the expression as written; empty for none
 };
 
 struct IndexColumnSpec {

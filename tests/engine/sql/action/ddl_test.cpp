@@ -8,6 +8,7 @@
 #include "engine/storage/check.h"
 #include "engine/storage/create_database.h"
 #include "engine/storage/error.h"
+#include "engine/storage/properties.h"
 #include "engine/storage/table_writer.h"
 #include "engine/storage/write_unit.h"
 #include "tests/engine/storage/storage_test_util.h"
@@ -111,6 +112,54 @@ TEST_P(DdlTest, CreateTableWithEveryTypeAndConstraintReadsBack) {
   EXPECT_EQ(mdb("mdb-export " + q + " 'Order Lines'").substr(0, 8), "ID,Code,");
 }
 
+TEST_P(DdlTest, NotNullAndDefaultBecomeColumnProperties) {
+  run(u"CREATE TABLE P (ID LONG NOT NULL, Qty SHORT DEFAULT 1, Note TEXT(20) NOT NULL DEFAULT 'n/a', "
+      u"Stamp DATETIME DEFAULT Now())");
+  auto db = Database::open(path_);
+  const storage::ObjectProperties props = storage::readTableProperties(*db, db->table(u"P")->tdefPage);
+  const storage::PropertyBlock* id = props.column(u"ID");
+  ASSERT_NE(id, nullptr);
+  ASSERT_NE(id->find(u"Required"), nullptr);
+  EXPECT_EQ(id->find(u"Required")->value, Value(true));
+  const storage::PropertyBlock* qty = props.column(u"qty");
+  ASSERT_NE(qty, nullptr);
+  ASSERT_NE(qty->find(u"DefaultValue"), nullptr);
+  EXPECT_EQ(qty->find(u"DefaultValue")->value, Value(u"1"));
+  EXPECT_EQ(qty->find(u"Required"), nullptr);
+  const storage::PropertyBlock* note = props.column(u"Note");
+  ASSERT_NE(note, nullptr);
+  EXPECT_EQ(note->find(u"DefaultValue")->value, Value(u"'n/a'"));
+  EXPECT_EQ(note->find(u"Required")->value, Value(true));
+  EXPECT_EQ(props.column(u"Stamp")->find(u"DefaultValue")->value, Value(u"Now()"));
+  EXPECT_EQ(problems(), "");
+  EXPECT_EQ(mdb("mdb-tables -1 " + test::shellQuote(path_)), "P\n");
+}
+
+TEST_P(DdlTest, AddedColumnsAreNullInOldRowsAndDroppedOnesVanish) {
+  run(u"CREATE TABLE T (ID LONG PRIMARY KEY, Name TEXT(20), Old MEMO)");
+  addRows(u"T", {{Value(int32_t{1}), Value(u"one"), Value(u"memo one")}});
+  EXPECT_EQ(run(u"ALTER TABLE T ADD COLUMN Price CURRENCY"), 0);
+  EXPECT_EQ(run(u"ALTER TABLE T ADD Notes MEMO"), 0);
+  refused(u"ALTER TABLE T DROP COLUMN ID", 3280);
+  EXPECT_EQ(run(u"ALTER TABLE T DROP COLUMN Old"), 0);
+  addRows(u"T", {{Value(int32_t{2}), Value(u"two"), Value(Currency{25000}), Value(u"a note")}});
+  EXPECT_EQ(problems(), "");
+  auto db = Database::open(path_);
+  auto t = db->table(u"T");
+  ASSERT_EQ(t->columns.size(), 4u);
+  EXPECT_EQ(t->columns[2].name, u"Price");
+  storage::TableCursor cur = db->scan(t);
+  std::vector<Value> row;
+  ASSERT_TRUE(cur.next());
+  cur.readRow(row);
+  EXPECT_EQ(row, (std::vector<Value>{Value(int32_t{1}), Value(u"one"), Value(), Value()}));
+  ASSERT_TRUE(cur.next());
+  cur.readRow(row);
+  EXPECT_EQ(row, (std::vector<Value>{Value(int32_t{2}), Value(u"two"), Value(Currency{25000}), Value(u"a note")}));
+  const std::string csv = mdb("mdb-export " + test::shellQuote(path_) + " T");
+  EXPECT_EQ(csv.substr(0, csv.find('\n')), "ID,Name,Price,Notes");
+}
+
 TEST_P(DdlTest, TableConstraintsNameTheirIndexes) {
   run(u"CREATE TABLE T (A LONG, B TEXT(5), C DATETIME, PRIMARY KEY (A, B), CONSTRAINT uq UNIQUE (C))");
   auto db = Database::open(path_);
@@ -187,11 +236,12 @@ TEST_P(DdlTest, RefusedStatementsAndDryRunsChangeNothing) {
   refused(u"CREATE TABLE T2 (A LONG, a TEXT)", 3191);
   refused(u"CREATE TABLE T2 (A TEXT(300))", 3259);
   refused(u"CREATE TABLE T2 (A LONG PRIMARY KEY, B LONG, CONSTRAINT p2 PRIMARY KEY (B))", 3283);
-  refused(u"CREATE TABLE T2 (A LONG DEFAULT 5)", 3251);
-  refused(u"CREATE TABLE T2 (A LONG NOT NULL)", 3251);
   refused(u"CREATE TABLE T2 (A LONG, CONSTRAINT fk FOREIGN KEY (A) REFERENCES Existing (A))", 3800);
   refused(u"CREATE TABLE T2 (A LONG REFERENCES Nowhere)", 3371);
-  refused(u"ALTER TABLE Existing ADD COLUMN B TEXT", 3251);
+  refused(u"ALTER TABLE Existing ALTER COLUMN A TEXT", 3251);
+  refused(u"ALTER TABLE Existing ADD COLUMN A TEXT", 3380);
+  refused(u"ALTER TABLE Existing DROP COLUMN Nope", 3265);
+  refused(u"ALTER TABLE Existing DROP COLUMN A", 3264);
   const std::vector<uint8_t> before = test::TempCopy(path_).read();
   EXPECT_EQ(run(u"CREATE TABLE Dry (A LONG)", true), 0);
   EXPECT_EQ(run(u"DROP TABLE Existing", true), 0);
