@@ -86,7 +86,8 @@ struct Source {
   std::vector<SourceColumn> columns;
   std::vector<bool> needed;  // columns some expression reads
   // Values held per row: up to the last needed column (rows in memory are addressed by
-  // column position, and the columns past it are never read).
+  // column position, and the columns past it are never read); at least one, so that a
+  // row present is never a null pointer, even for a table without columns.
   size_t width() const {
     size_t w = 1;
     for (size_t c = 0; c < needed.size(); ++c)

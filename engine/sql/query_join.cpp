@@ -64,7 +64,7 @@ bool Executor::readOne(Plan& p, SourceReader& r) {
   while (r.cursor->next()) {
     size_t base = m.values.size();
     m.values.resize(base + m.width);
-    for (size_t c = 0; c < m.width; ++c)
+    for (size_t c = 0; c < m.width && c < s.needed.size(); ++c)
       if (s.needed[c]) m.values[base + c] = r.cursor->value(c);
     r.frame.rows[r.source] = m.values.data() + base;
     r.frame.ids[r.source] = r.cursor->rowId();
@@ -420,7 +420,7 @@ void Executor::forEachRow(Plan& p, const Expr* where, const Frame* parent,
     auto cur = openPath(s, path);
     std::vector<Value> buf(s.width());
     std::vector<size_t> cols;
-    for (size_t c = 0; c < buf.size(); ++c)
+    for (size_t c = 0; c < s.needed.size(); ++c)
       if (s.needed[c]) cols.push_back(c);
     fr.rows[0] = buf.data();
     while (cur->next()) {

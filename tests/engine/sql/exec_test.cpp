@@ -426,6 +426,18 @@ TEST_F(Exec, CrossProductsReadTheirTablesAsFarAsNeeded) {
   EXPECT_EQ(ids(rows(u"SELECT TOP 3 e.ID FROM Emp e LEFT JOIN Dept d ON e.Dept = d.ID WHERE d.ID Is Null")), (V{4}));
 }
 
+TEST(ExecEdge, ATableWithoutColumnsStillHasItsRows) {
+  auto t = std::make_shared<MemoryTable>(u"Bare", std::vector<SourceColumn>{});
+  t->addRow({});
+  t->addRow({});
+  MemoryCatalog catalog;
+  catalog.add(t);
+  auto rs = executeSelect(parseStatement(u"SELECT 7 FROM Bare"), catalog);
+  ASSERT_EQ(rs.rows.size(), 2u);
+  EXPECT_EQ(rs.rows[0][0], Value(int32_t(7)));
+  EXPECT_EQ(executeSelect(parseStatement(u"SELECT a.x FROM Bare AS b, (SELECT 1 AS x FROM Bare) AS a"), catalog).rows.size(), 4u);
+}
+
 TEST(ValueOrder, GuidsOrderAsTheirIndexKeys) {
   // The first field is stored little-endian: 00000002-... sorts before 00000100-....
   Guid a, b;
