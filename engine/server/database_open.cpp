@@ -33,10 +33,19 @@ std::wstring resolvePath(const std::wstring& path) {
   return out;
 }
 
+// Shared opens for writing get an entry in the .ldb; an exclusive open keeps everyone else
+// out (3045 for them) and makes none.
+storage::OpenOptions options(const OpenRequest& request, storage::OpenMode mode) {
+  storage::OpenOptions o;
+  o.mode = mode;
+  o.exclusive = request.exclusive;
+  o.password = request.password;
+  return o;
+}
+
 }  // namespace
 
 OpenedDatabase openDatabaseFile(const OpenRequest& request) {
-  // Exclusive use is accepted but not enforced yet: the storage layer opens files shared.
   // A NUL inside the name would end it early for the file system: another file would open.
   if (request.path.find(L'\0') != std::wstring::npos)
     throw JetError(3044, "The path '" + narrowUtf8(request.path.substr(0, request.path.find(L'\0'))) +
@@ -47,11 +56,11 @@ OpenedDatabase openDatabaseFile(const OpenRequest& request) {
   // A file marked read-only is opened for reading, as Jet does, whoever runs the program
   // (the attribute binds even where file permissions would let a privileged user write).
   if (request.readOnly || fileIsReadOnly(resolved)) {
-    out.db = storage::Database::open(path, storage::OpenMode::ReadOnly, request.password);
+    out.db = storage::Database::open(path, options(request, storage::OpenMode::ReadOnly));
     out.readOnly = true;
     return out;
   }
-  out.db = storage::Database::open(path, storage::OpenMode::ReadWrite, request.password);
+  out.db = storage::Database::open(path, options(request, storage::OpenMode::ReadWrite));
   return out;
 }
 
