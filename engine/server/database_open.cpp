@@ -5,16 +5,9 @@
 #include "engine/server/text.h"
 #include "engine/storage/error.h"
 
-
 namespace bv::server {
 
 namespace {
-
-bool fileIsReadOnly(const std::wstring& path) {
-  const DWORD attrs = GetFileAttributesW(path.c_str());
-  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY) &&
-         !(attrs & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 // Under Wine a client may name the file by its Unix path ("/home/me/x.mdb"), which Windows
 // path rules read as a path on the current drive. When nothing exists under that reading,
@@ -33,34 +26,25 @@ std::wstring resolvePath(const std::wstring& path) {
   return out;
 }
 
-// Shared opens for writing get an entry in the .ldb; an exclusive open keeps everyone else
-// out (3045 for them) and makes none.
-storage::OpenOptions options(const OpenRequest& request, storage::OpenMode mode) {
-  storage::OpenOptions o;
-  o.mode = mode;
-  o.exclusive = request.exclusive;
-  o.password = request.password;
-  return o;
-}
-
 }  // namespace
 
-OpenedDatabase openDatabaseFile(const OpenRequest& request) {
+std::wstring databasePath(const std::wstring& name) {
   // A NUL inside the name would end it early for the file system: another file would open.
-  if (request.path.find(L'\0') != std::wstring::npos)
-    throw JetError(3044, "The path '" + narrowUtf8(request.path.substr(0, request.path.find(L'\0'))) +
+  if (name.find(L'\0') != std::wstring::npos)
+    throw JetError(3044, "The path '" + narrowUtf8(name.substr(0, name.find(L'\0'))) +
                              "...' is not valid: it contains a NUL character.");
-  const std::wstring resolved = resolvePath(request.path);
-  const std::string path = narrowUtf8(resolved);
+  return resolvePath(name);
+}
+
+OpenedDatabase openDatabaseFile(const OpenRequest& request) {
+  storage::OpenOptions options;
+  options.mode = request.readOnly ? storage::OpenMode::ReadOnly : storage::OpenMode::ReadWrite;
+  options.exclusive = request.exclusive;
+  options.password = request.password;
   OpenedDatabase out;
-  // A file marked read-only is opened for reading, as Jet does, whoever runs the program
-  // (the attribute binds even where file permissions would let a privileged user write).
-  if (request.readOnly || fileIsReadOnly(resolved)) {
-    out.db = storage::Database::open(path, options(request, storage::OpenMode::ReadOnly));
-    out.readOnly = true;
-    return out;
-  }
-  out.db = storage::Database::open(path, options(request, storage::OpenMode::ReadWrite));
+  out.db = storage::Database::open(narrowUtf8(databasePath(request.path)), options);
+  // A file nobody may write is opened read-only by the storage layer, as Jet does.
+  out.readOnly = out.db->mode() == storage::OpenMode::ReadOnly;
   return out;
 }
 

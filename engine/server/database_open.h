@@ -23,8 +23,14 @@ struct OpenedDatabase {
   bool readOnly = false;
 };
 
-// Opens the file; JetError as storage::Database::open reports it (3024 missing, 3051 in use
-// or no permission, 3031 password, 3343 not a database, ...), 3044 for a name with a NUL.
+// The file a database name given by a client stands for (see resolvePath); JetError 3044
+// for a name with a NUL inside.
+std::wstring databasePath(const std::wstring& name);
+
+// Opens the file (shared or exclusive, with its entry in the lock file while open).
+// JetError as storage::Database::open reports it: 3024 missing, 3051 in use or no
+// permission, 3031 password, 3343 not a database, 3045 held exclusively by another user (or
+// in use by others for an exclusive open), ...
 OpenedDatabase openDatabaseFile(const OpenRequest& request);
 
 }  // namespace bv::server

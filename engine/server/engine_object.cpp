@@ -1,6 +1,7 @@
 #include "engine/server/engine_object.h"
 
 #include "engine/server/connect_string.h"
+#include "engine/server/create_options.h"
 #include "engine/server/database_object.h"
 #include "engine/server/database_open.h"
 #include "engine/server/errors_object.h"
@@ -49,15 +50,24 @@ STDMETHODIMP EngineObject::OpenDatabase(BSTR name, VARIANT options, VARIANT read
   });
 }
 
-STDMETHODIMP EngineObject::CreateDatabase(BSTR name, BSTR, VARIANT, DAODatabase** database) {
+STDMETHODIMP EngineObject::CreateDatabase(BSTR name, BSTR locale, VARIANT option,
+                                          DAODatabase** database) {
   if (!database) return E_POINTER;
   *database = nullptr;
   return guardedCall(site(), [&] {
-    const std::wstring path = wideFromBstr(name);
-    if (path.empty()) throw JetError(3024, "No database file was named.");
-    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-      throw JetError(3204, "Database already exists: '" + narrowUtf8(path) + "'.");
-    throw JetError(3251, "This engine cannot create database files yet ('" + narrowUtf8(path) + "').");
+    std::wstring given = wideFromBstr(name);
+    if (given.empty()) throw JetError(3044, "No database file was named.");
+    // As with Jet, a name without an extension gets ".mdb".
+    const size_t base = given.find_last_of(L"\\/:");
+    if (given.find(L'.', base == std::wstring::npos ? 0 : base + 1) == std::wstring::npos)
+      given += L".mdb";
+    const CreateRequest request =
+        decodeCreateArguments(wideFromBstr(locale), integerArgument(option, "Option", 0));
+    storage::createDatabase(narrowUtf8(databasePath(given)), request.version, request.options);
+    OpenRequest open;
+    open.path = given;
+    OpenedDatabase opened = openDatabaseFile(open);
+    *database = new DatabaseObject(std::move(opened), given, L"", errors_);
   });
 }
 

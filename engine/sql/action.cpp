@@ -1,6 +1,7 @@
 #include "engine/sql/action.h"
 
 #include "engine/sql/action_apply.h"
+#include "engine/sql/ddl.h"
 #include "engine/sql/storage_catalog.h"
 #include "engine/storage/error.h"
 #include "engine/storage/statement_lock.h"
@@ -30,6 +31,16 @@ bool changesData(const Statement& st, const ActionPlan& plan) {
 
 int64_t executeAction(storage::Database& db, const Statement& st, const ParamValues& params,
                       const ActionOptions& options) {
+  if (isDataDefinition(st)) {
+    if (options.dryRun) {
+      storage::ReadLock lock(db);
+      return executeDdl(db, st, options);
+    }
+    if (db.mode() != storage::OpenMode::ReadWrite)
+      throw JetError(3027, "Cannot update. The database '" + db.path() + "' is opened read-only.");
+    storage::WriteLock lock(db);
+    return executeDdl(db, st, options);
+  }
   if (options.dryRun) {
     // A trial run of the real thing, rolled back: every rule is applied, nothing is kept.
     storage::ReadLock lock(db);

@@ -250,7 +250,7 @@ AccessPath Executor::accessPath(Plan& p, size_t src, const std::vector<const Exp
 std::unique_ptr<RowCursor> Executor::openPath(Source& s, const AccessPath& a) {
   auto table = openSource(s);
   if (a.index < 0) return table->scan();
-  return table->indexScan(size_t(a.index), a.ranges);
+  return table->indexScan(size_t(a.index), a.ranges, a.ordered);
 }
 
 }  // namespace bv::sql::query

@@ -85,6 +85,14 @@ struct Source {
   const Select* derived = nullptr;
   std::vector<SourceColumn> columns;
   std::vector<bool> needed;  // columns some expression reads
+  // Values held per row: up to the last needed column (rows in memory are addressed by
+  // column position, and the columns past it are never read).
+  size_t width() const {
+    size_t w = 1;
+    for (size_t c = 0; c < needed.size(); ++c)
+      if (needed[c]) w = c + 1;
+    return w;
+  }
   // A correlated subquery reads its tables once per outer row: they are kept in memory.
   std::shared_ptr<const Materialized> kept;
   std::shared_ptr<struct ProbeIndex> probeIndex;
@@ -254,6 +262,18 @@ class Executor {
   // Row production --------------------------------------------------------------------
   std::shared_ptr<const TableSource> openSource(Source& s);
 
+  // A source being read into memory, row by row as far as needed.
+  struct SourceReader {
+    size_t source = 0;
+    std::vector<const Expr*> filters;
+    std::unique_ptr<RowCursor> cursor;  // null at the end
+    std::shared_ptr<Materialized> rows;
+    Frame frame;
+  };
+  SourceReader startReading(Plan& p, size_t index, const std::vector<const Expr*>& filters,
+                            const Frame* parent);
+  bool readOne(Plan& p, SourceReader& r);
+
   // Reads source `index` into memory, keeping only the rows that pass `filters` (WHERE
   // conditions on this source alone).
   std::shared_ptr<const Materialized> materialize(Plan& p, size_t index,
@@ -294,6 +314,8 @@ class Executor {
                                                   const std::vector<int>& right);
 
   Tuples joinTuples(const TableRef& r, Plan& p, Mats& mats, Frame& fr);
+  bool streamJoin(const TableRef& r, Plan& p, Mats& mats, Frame& fr,
+                  const std::function<bool(const int32_t*)>& emit);
 
   // Pairs the rows of two sides that satisfy `on` (all pairs when it is null); Left and
   // Right keep their side's unmatched rows with Nulls for the other side. An equality

@@ -94,7 +94,7 @@ std::vector<Executor::OutRow> Executor::runGrouped(Plan& p, const Frame* parent)
       for (size_t i = 0; i < p.sources.size(); ++i) {
         if (!fr.rows[i]) continue;
         g.present[i] = 1;
-        g.rows[i].assign(fr.rows[i], fr.rows[i] + p.sources[i].columns.size());
+        g.rows[i].assign(fr.rows[i], fr.rows[i] + p.sources[i].width());
       }
       g.accs.resize(p.aggregates.size());
       groups.push_back(std::move(g));

@@ -34,33 +34,52 @@ std::shared_ptr<const Materialized> Executor::materialize(Plan& p, size_t index,
                                                 const Frame* parent) {
   Source& s = p.sources[index];
   if (s.kept) return s.kept;
-  auto made = std::make_shared<Materialized>();
-  Materialized& m = *made;
-  m.width = s.columns.size();
-  Frame fr;
-  fr.parent = parent;
-  fr.rows.assign(p.sources.size(), nullptr);
-  fr.ids.assign(p.sources.size(), RowId{});
+  SourceReader reader = startReading(p, index, filters, parent);
+  while (readOne(p, reader)) {
+  }
+  return reader.rows;
+}
+
+Executor::SourceReader Executor::startReading(Plan& p, size_t index,
+                                              const std::vector<const Expr*>& filters,
+                                              const Frame* parent) {
+  SourceReader r;
+  r.source = index;
+  r.filters = filters;
+  r.rows = std::make_shared<Materialized>();
+  r.rows->width = p.sources[index].width();
+  r.frame.parent = parent;
+  r.frame.rows.assign(p.sources.size(), nullptr);
+  r.frame.ids.assign(p.sources.size(), RowId{});
   AccessPath path = accessPath(p, index, filters, false);
-  if (path.none) return made;
-  auto cur = openPath(s, path);
-  while (cur->next()) {
+  if (!path.none) r.cursor = openPath(p.sources[index], path);
+  return r;
+}
+
+// Adds the next row that passes the filters; false at the end.
+bool Executor::readOne(Plan& p, SourceReader& r) {
+  if (!r.cursor) return false;
+  Source& s = p.sources[r.source];
+  Materialized& m = *r.rows;
+  while (r.cursor->next()) {
     size_t base = m.values.size();
     m.values.resize(base + m.width);
     for (size_t c = 0; c < m.width; ++c)
-      if (s.needed[c]) m.values[base + c] = cur->value(c);
-    fr.rows[index] = m.values.data() + base;
-    fr.ids[index] = cur->rowId();
+      if (s.needed[c]) m.values[base + c] = r.cursor->value(c);
+    r.frame.rows[r.source] = m.values.data() + base;
+    r.frame.ids[r.source] = r.cursor->rowId();
     bool keep = true;
-    for (const Expr* f : filters)
-      if (!(keep = accepts(f, fr))) break;
+    for (const Expr* f : r.filters)
+      if (!(keep = accepts(f, r.frame))) break;
     if (!keep) {
       m.values.resize(base);
       continue;
     }
-    m.ids.push_back(cur->rowId());
+    m.ids.push_back(r.cursor->rowId());
+    return true;
   }
-  return made;
+  r.cursor.reset();
+  return false;
 }
 
 // Sources whose rows an outer join may replace by Nulls.
@@ -191,6 +210,88 @@ Executor::Tuples Executor::joinTuples(const TableRef& r, Plan& p, Mats& mats, Fr
   return combine(L, ls, R, rs, r.on.get(), r.join, p, mats, fr);
 }
 
+// Streams the combinations of a FROM item: the left side of a join streams, its right
+// side is held (hashed on an equality of the condition where there is one) and probed
+// for each left combination. A right join is worked out whole (its unmatched right rows
+// are only known at the end). Returns false when `emit` asked to stop.
+bool Executor::streamJoin(const TableRef& r, Plan& p, Mats& mats, Frame& fr,
+                          const std::function<bool(const int32_t*)>& emit) {
+  const size_t n = p.sources.size();
+  if (r.kind != TableRef::Kind::Join) {
+    int s = p.leaf.at(&r);
+    std::vector<int32_t> t(n, -1);
+    for (size_t i = 0; i < mats[s]->count(); ++i) {
+      t[s] = int32_t(i);
+      if (!emit(t.data())) return false;
+    }
+    return true;
+  }
+  if (r.join == JoinKind::Right) {
+    Tuples whole = joinTuples(r, p, mats, fr);
+    for (size_t i = 0; i < whole.size() / n; ++i)
+      if (!emit(&whole[i * n])) return false;
+    return true;
+  }
+  std::vector<int> ls, rs;
+  collectSources(*r.left, p, ls);
+  collectSources(*r.right, p, rs);
+  const Expr* on = r.on.get();
+  Tuples R = joinTuples(*r.right, p, mats, fr);
+  const size_t nr = R.size() / n;
+  auto [lk, rk] = findEquiKey(on, p, ls, rs);
+  std::unordered_map<std::string, std::vector<size_t>> buckets;
+  std::string bucket;
+  if (lk) {
+    for (size_t ri = 0; ri < nr; ++ri) {
+      std::fill(fr.rows.begin(), fr.rows.end(), nullptr);
+      setRows(fr, &R[ri * n], mats, rs);
+      Value v = eval(*rk, fr);
+      if (v.isNull()) continue;
+      bucket.clear();
+      appendBucket(v, bucket);
+      buckets[bucket].push_back(ri);
+    }
+  }
+  std::vector<int32_t> out(n, -1);
+  return streamJoin(*r.left, p, mats, fr, [&](const int32_t* lt) {
+    bool matched = false;
+    // -1: the consumer stopped; otherwise whether the pair matched.
+    auto tryPair = [&](size_t ri) {
+      setRows(fr, lt, mats, ls);
+      setRows(fr, &R[ri * n], mats, rs);
+      if (!accepts(on, fr)) return 0;
+      matched = true;
+      std::copy(lt, lt + n, out.begin());
+      for (int s : rs) out[s] = R[ri * n + s];
+      return emit(out.data()) ? 1 : -1;
+    };
+    if (lk) {
+      std::fill(fr.rows.begin(), fr.rows.end(), nullptr);
+      setRows(fr, lt, mats, ls);
+      Value v = eval(*lk, fr);
+      if (!v.isNull()) {
+        bucket.clear();
+        appendBucket(v, bucket);
+        auto it = buckets.find(bucket);
+        if (it != buckets.end()) {
+          const std::vector<size_t>& candidates = it->second;
+          for (size_t ri : candidates)
+            if (tryPair(ri) < 0) return false;
+        }
+      }
+    } else {
+      for (size_t ri = 0; ri < nr; ++ri)
+        if (tryPair(ri) < 0) return false;
+    }
+    if (!matched && r.join == JoinKind::Left) {
+      std::copy(lt, lt + n, out.begin());
+      for (int s : rs) out[s] = -1;
+      return emit(out.data());
+    }
+    return true;
+  });
+}
+
 // Pairs the rows of two sides that satisfy `on` (all pairs when it is null); Left and
 // Right keep their side's unmatched rows with Nulls for the other side. An equality
 // of two fields, one per side, lets the pairs be found by sorting instead of by trying
@@ -314,9 +415,9 @@ void Executor::forEachRow(Plan& p, const Expr* where, const Frame* parent,
     if (path.none) return;
     p.ordered = path.ordered;
     auto cur = openPath(s, path);
-    std::vector<Value> buf(s.columns.size());
+    std::vector<Value> buf(s.width());
     std::vector<size_t> cols;
-    for (size_t c = 0; c < s.columns.size(); ++c)
+    for (size_t c = 0; c < buf.size(); ++c)
       if (s.needed[c]) cols.push_back(c);
     fr.rows[0] = buf.data();
     while (cur->next()) {
@@ -330,8 +431,36 @@ void Executor::forEachRow(Plan& p, const Expr* where, const Frame* parent,
   std::vector<const Expr*> conjuncts;
   splitAnd(where, conjuncts);
   auto filters = sourceFilters(p, conjuncts);
+  // Tables listed alone in a FROM list of several (a cross product, unless an equality
+  // of the WHERE clause links them to another) are read only as far as the combinations
+  // asked for need, so that TOP over a cross product reads a few rows.
+  std::vector<std::vector<int>> itemSources(from.size());
+  for (size_t k = 0; k < from.size(); ++k) collectSources(*from[k], p, itemSources[k]);
+  std::vector<char> lazy(from.size(), 0);
+  if (from.size() > 1 && !p.correlated) {
+    for (size_t k = 0; k < from.size(); ++k) {
+      if (from[k]->kind == TableRef::Kind::Join) continue;
+      // Not when a condition reads it together with another table: it may join them.
+      int own = itemSources[k][0];
+      bool linked = false;
+      for (const Expr* c : conjuncts) {
+        std::vector<int> ss;
+        if (sourcesOf(*c, ss, true) && ss.size() > 1 && std::find(ss.begin(), ss.end(), own) != ss.end())
+          linked = true;
+      }
+      lazy[k] = !linked;
+    }
+  }
   Mats mats(n);
+  std::vector<SourceReader> readers(from.size());
+  for (size_t k = 0; k < from.size(); ++k) {
+    if (!lazy[k]) continue;
+    int s = itemSources[k][0];
+    readers[k] = startReading(p, size_t(s), filters[s], parent);
+    mats[s] = readers[k].rows;
+  }
   for (size_t i = 0; i < n; ++i) {
+    if (mats[i]) continue;
     mats[i] = materialize(p, i, filters[i], parent);
     if (p.correlated) p.sources[i].kept = mats[i];
   }
@@ -339,12 +468,20 @@ void Executor::forEachRow(Plan& p, const Expr* where, const Frame* parent,
     probeCorrelated(p, conjuncts, *mats[0], fr, where, fn);
     return;
   }
-  std::vector<Tuples> items;
-  std::vector<std::vector<int>> itemSources(from.size());
-  for (size_t k = 0; k < from.size(); ++k) {
-    items.push_back(joinTuples(*from[k], p, mats, fr));
-    collectSources(*from[k], p, itemSources[k]);
+  if (from.size() == 1) {
+    // One FROM item (a join): its combinations go to `fn` as they are found, so that TOP
+    // or an early stop never waits for (or holds) the whole join.
+    std::vector<int> all;
+    collectSources(*from[0], p, all);
+    streamJoin(*from[0], p, mats, fr, [&](const int32_t* t) {
+      setRows(fr, t, mats, all);
+      return !accepts(where, fr) || fn(fr);
+    });
+    return;
   }
+  std::vector<Tuples> items;
+  for (size_t k = 0; k < from.size(); ++k)
+    items.push_back(lazy[k] ? Tuples() : joinTuples(*from[k], p, mats, fr));
   // Comma-separated tables linked by an equality in the WHERE clause are joined on it
   // (the WHERE clause is still checked in full on every combination).
   for (bool merged = true; merged && items.size() > 1;) {
@@ -357,23 +494,41 @@ void Executor::forEachRow(Plan& p, const Expr* where, const Frame* parent,
           itemSources[a].insert(itemSources[a].end(), itemSources[b].begin(), itemSources[b].end());
           items.erase(items.begin() + b);
           itemSources.erase(itemSources.begin() + b);
+          lazy.erase(lazy.begin() + b);
+          readers.erase(readers.begin() + b);
           merged = true;
           break;
         }
       }
     }
   }
-  // Cross product of the comma-separated items, odometer style.
+  // Cross product of the comma-separated items, odometer style. A lazily read table gets
+  // its rows as the odometer first reaches them.
+  auto has = [&](size_t k, size_t i) {
+    if (!lazy[k]) return i < items[k].size() / n;
+    while (readers[k].rows->count() <= i)
+      if (!readOne(p, readers[k])) return false;
+    return true;
+  };
   std::vector<size_t> idx(items.size(), 0);
-  for (const auto& t : items)
-    if (t.empty()) return;
+  for (size_t k = 0; k < items.size(); ++k)
+    if (!has(k, 0)) return;
+  std::vector<int32_t> one(n, -1);
   while (true) {
-    for (size_t k = 0; k < items.size(); ++k) setRows(fr, &items[k][idx[k] * n], mats, itemSources[k]);
+    for (size_t k = 0; k < items.size(); ++k) {
+      if (lazy[k]) {
+        int s = itemSources[k][0];
+        one[s] = int32_t(idx[k]);
+        setRows(fr, one.data(), mats, itemSources[k]);
+      } else {
+        setRows(fr, &items[k][idx[k] * n], mats, itemSources[k]);
+      }
+    }
     if (accepts(where, fr) && !fn(fr)) return;
     size_t k = items.size();
     while (k > 0) {
       --k;
-      if (++idx[k] < items[k].size() / n) break;
+      if (has(k, ++idx[k])) break;
       idx[k] = 0;
       if (k == 0) return;
     }

@@ -40,12 +40,22 @@ std::vector<Executor::OutRow> Executor::runCore(Plan& p, const Frame* parent, si
   size_t keepBest = own && !s.orderBy.empty() ? top : 0;
   size_t pruneAt = keepBest ? std::max<size_t>(2 * keepBest, keepBest + 1024) : 0;
   RowIndex seen;
+  OutRow r;
+  // Once rows were cut to the best n, the sort keys of the n-th: a row that sorts after it
+  // can never be among the best and is dropped at once.
+  std::vector<Value> threshold;
+  auto compareKeys = [&](const std::vector<Value>& a, const std::vector<Value>& b) {
+    for (size_t k = 0; k < a.size(); ++k)
+      if (int c = compareForSort(a[k], b[k])) return s.orderBy[k].descending ? -c : c;
+    return 0;
+  };
   forEachRow(p, s.where.get(), parent, [&](Frame& fr) {
-    OutRow r;
     outputValues(p, fr, r);
     if (own && s.distinct && !seen.find(r.values).second) return true;
     if (own) sortKeys(s, fr, r);
+    if (!threshold.empty() && compareKeys(r.keys, threshold) > 0) return true;
     out.push_back(std::move(r));
+    r = OutRow();
     if (keepBest && p.ordered && out.size() > keepBest) {
       // Rows come sorted: once one no longer ties with the last kept, the rest cannot.
       const auto& a = out[keepBest - 1].keys;
@@ -60,6 +70,7 @@ std::vector<Executor::OutRow> Executor::runCore(Plan& p, const Frame* parent, si
     if (keepBest && out.size() >= pruneAt) {
       orderRows(s, out);
       cutTop(s, out, keepBest);
+      if (out.size() >= keepBest) threshold = out[keepBest - 1].keys;
       pruneAt = std::max(pruneAt, 2 * out.size());
     }
     return !(stopAt && out.size() >= stopAt);

@@ -22,6 +22,12 @@ void appendExact(const Value& v, std::string& out) {
           out.append(std::to_string(x.size()));
           out.push_back(':');
           out.append(reinterpret_cast<const char*>(x.data()), x.size());
+        } else if constexpr (std::is_same_v<T, Decimal>) {
+          // Field by field: the struct has padding bytes of no fixed value.
+          out.push_back(char(x.negative));
+          out.append(reinterpret_cast<const char*>(&x.hi), sizeof x.hi);
+          out.append(reinterpret_cast<const char*>(&x.lo), sizeof x.lo);
+          out.push_back(char(x.scale));
         } else if constexpr (!std::is_same_v<T, std::monostate>) {
           out.append(reinterpret_cast<const char*>(&x), sizeof(x));
         }

@@ -60,10 +60,12 @@ class TableSource {
     static const std::vector<SourceIndex> none;
     return none;
   }
-  // The rows of the entries of index `index` within `ranges` (ascending, in that order),
-  // in index order; a row named by several ranges comes once. Whole index when `ranges`
-  // is empty.
-  virtual std::unique_ptr<RowCursor> indexScan(size_t index, const std::vector<KeyRange>& ranges) const {
+  // The rows of the entries of index `index` within `ranges` (ascending, in that order);
+  // a row named by several ranges comes once. Whole index when `ranges` is empty. In
+  // index order when `indexOrder` is set, otherwise in the order of the file (each data
+  // page visited once).
+  virtual std::unique_ptr<RowCursor> indexScan(size_t index, const std::vector<KeyRange>& ranges,
+                                               bool indexOrder = true) const {
     return scan();
   }
 };

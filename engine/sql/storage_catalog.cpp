@@ -34,6 +34,12 @@ class IndexRangeCursor : public RowCursor {
     if (ranges_.empty()) whole_ = true;
   }
   bool next() override {
+    while (nextEntry())
+      if (cur_.seek(id_)) return true;
+    return false;
+  }
+  // Advances to the next entry within the ranges (not yet read from the table).
+  bool nextEntry() {
     for (;;) {
       if (!walker_) {
         if (whole_) {
@@ -53,10 +59,11 @@ class IndexRangeCursor : public RowCursor {
         continue;
       }
       if (ranges_.size() > 1 && !seen_.insert((uint64_t(e.dataPage) << 8) | e.dataRow).second) continue;
-      if (!cur_.seek(RowId{e.dataPage, e.dataRow})) continue;
+      id_ = RowId{e.dataPage, e.dataRow};
       return true;
     }
   }
+  RowId entryId() const { return id_; }
   RowId rowId() const override { return cur_.rowId(); }
   const Value& value(size_t column) override { return cur_.value(column); }
 
@@ -72,8 +79,36 @@ class IndexRangeCursor : public RowCursor {
   storage::TableCursor cur_;
   std::optional<storage::IndexWalker> walker_;
   size_t range_ = 0;
+  RowId id_;
   bool whole_ = false, started_ = false;
   std::unordered_set<uint64_t> seen_;
+};
+
+// The rows an index range names, read in the order of the file: the row ids are
+// gathered and sorted first, so that each data page is read once and in file order.
+class FileOrderCursor : public RowCursor {
+ public:
+  FileOrderCursor(const storage::Database& db, std::shared_ptr<const storage::TableDef> def,
+                  std::unique_ptr<IndexRangeCursor> entries)
+      : cur_(db.scan(def)) {
+    while (entries->nextEntry()) ids_.push_back(entries->entryId());
+    std::sort(ids_.begin(), ids_.end(), [](RowId a, RowId b) {
+      return a.page != b.page ? a.page < b.page : a.row < b.row;
+    });
+    ids_.erase(std::unique(ids_.begin(), ids_.end()), ids_.end());
+  }
+  bool next() override {
+    while (pos_ < ids_.size())
+      if (cur_.seek(ids_[pos_++])) return true;
+    return false;
+  }
+  RowId rowId() const override { return cur_.rowId(); }
+  const Value& value(size_t column) override { return cur_.value(column); }
+
+ private:
+  storage::TableCursor cur_;
+  std::vector<RowId> ids_;
+  size_t pos_ = 0;
 };
 
 class StorageTable : public TableSource {
@@ -104,8 +139,11 @@ class StorageTable : public TableSource {
     }
   }
   const std::vector<SourceIndex>& indexes() const override { return indexes_; }
-  std::unique_ptr<RowCursor> indexScan(size_t index, const std::vector<KeyRange>& ranges) const override {
-    return std::make_unique<IndexRangeCursor>(db_, def_, def_->realIndexes[real_.at(index)], ranges);
+  std::unique_ptr<RowCursor> indexScan(size_t index, const std::vector<KeyRange>& ranges,
+                                       bool indexOrder) const override {
+    auto cur = std::make_unique<IndexRangeCursor>(db_, def_, def_->realIndexes[real_.at(index)], ranges);
+    if (indexOrder) return cur;
+    return std::make_unique<FileOrderCursor>(db_, def_, std::move(cur));
   }
   const std::u16string& name() const override { return def_->name; }
   const std::vector<SourceColumn>& columns() const override { return columns_; }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <set>
 
 #include "engine/storage/error.h"
@@ -202,14 +203,16 @@ void createDatabase(const std::string& path, JetVersion version, const CreateOpt
     pages[t.tdefPage] = tdefPageImages(buf, {t.tdefPage}, jet4)[0];
   }
 
-  File f(path, File::CreateNew{});
+  auto f = std::make_unique<File>(path, File::CreateNew{});
   try {
-    for (uint32_t n = 0; n < pageCount; ++n) f.writeAt(static_cast<uint64_t>(n) * ps, pages[n].data(), ps);
-    f.flush();
+    for (uint32_t n = 0; n < pageCount; ++n) f->writeAt(static_cast<uint64_t>(n) * ps, pages[n].data(), ps);
+    f->flush();
   } catch (...) {
+    f.reset();  // closed first: an open file cannot be removed everywhere
     try {
-      File::remove(path);  // take back the half-made file; the write failure is what matters
-    } catch (...) {
+      File::remove(path);
+    } catch (const JetError&) {
+      // The write error is the one to report.
     }
     throw;
   }

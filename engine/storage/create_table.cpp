@@ -5,9 +5,8 @@
 #include "engine/storage/create_database.h"
 #include "engine/storage/error.h"
 #include "engine/storage/index_page.h"
-#include "engine/storage/page_alloc.h"
 #include "engine/storage/page_build.h"
-#include "engine/storage/system_rows.h"
+#include "engine/storage/table_writer.h"
 #include "engine/storage/system_tables.h"
 #include "engine/storage/tdef_encode.h"
 #include "engine/storage/write_unit.h"
@@ -32,7 +31,7 @@ uint32_t createTable(WriteUnit& unit, const TableSpec& spec, double created) {
   const size_t tdefLength = encodeTableDef(def, jet4).size();  // pointers do not change it
 
   std::vector<uint32_t> tdefPages;
-  for (uint32_t i = 0; i < tdefPagesNeeded(tdefLength, db.pageSize()); ++i) tdefPages.push_back(allocateInUse(unit));
+  for (uint32_t i = 0; i < tdefPagesNeeded(tdefLength, db.pageSize()); ++i) tdefPages.push_back(unit.allocate());
   const uint32_t tdef = tdefPages.front();
   def.tdefPage = tdef;
 
@@ -40,8 +39,8 @@ uint32_t createTable(WriteUnit& unit, const TableSpec& spec, double created) {
   for (const ColumnDef& c : def.columns) mapCount += c.isLongValue() ? 2 : 0;
   const size_t perPage = ((jet4 ? 4096 : 2048) - (jet4 ? 14 : 10)) / (5 + inlineMapBitmapBytes(jet4) + 2);
   std::vector<uint32_t> mapsPages;
-  for (size_t i = 0; i * perPage < mapCount; ++i) mapsPages.push_back(allocateInUse(unit));
-  for (RealIndexDef& ri : def.realIndexes) ri.rootPage = allocateInUse(unit);
+  for (size_t i = 0; i * perPage < mapCount; ++i) mapsPages.push_back(unit.allocate());
+  for (RealIndexDef& ri : def.realIndexes) ri.rootPage = unit.allocate();
 
   // Maps start at the file's current end: the pages the table gets next come from there.
   const uint32_t base = unit.pageCount() - unit.pageCount() % 8;
@@ -78,7 +77,9 @@ uint32_t createTable(WriteUnit& unit, const TableSpec& spec, double created) {
   const std::vector<Value> row =
       catalogRow(static_cast<int32_t>(tdef), kTablesContainerId, spec.name, kObjTable,
                  spec.system ? kSystemObjectFlag : 0, created != 0 ? created : currentDateTime(), userOwner(jet4));
-  insertSystemRow(unit, 2, row);
+  TableWriter(unit, 2).insert(row);
+  TableWriter aces(unit, u"MSysACEs");
+  for (const std::vector<Value>& ace : newTableAccessRows(jet4, static_cast<int32_t>(tdef))) aces.insert(ace);
   db.catalogChanged();
   return tdef;
 }

@@ -112,7 +112,6 @@ File::File(const std::string& path, CreateNew) : writable_(true), path_(path) {
   handle_ = h;
 }
 
-
 File::~File() {
   if (handle_) CloseHandle(static_cast<HANDLE>(handle_));
 }
@@ -236,7 +235,6 @@ File::File(const std::string& path, CreateNew) : writable_(true), path_(path) {
     fail(3044, "The database cannot be created at", path);
   }
 }
-
 
 File::~File() {
   if (fd_ >= 0) ::close(fd_);

@@ -65,18 +65,32 @@ IndexTreeEditor::IndexTreeEditor(WriteUnit& unit, uint32_t tdefPage, uint32_t ro
 
 IndexTreeEditor::~IndexTreeEditor() = default;
 
-IndexTreeEditor::Cached* IndexTreeEditor::load(uint32_t pageNo) {
+const uint8_t* IndexTreeEditor::current(uint32_t pageNo, PageRef& hold) {
   if (pageNo < 3 || pageNo >= unit_.pageCount()) damaged(pageNo, "the page lies outside the file");
-  return load(pageNo, unit_.page(pageNo));
+  auto it = writable_.find(pageNo);
+  if (it != writable_.end()) return it->second;
+  hold = unit_.page(pageNo);
+  return hold.data();
 }
 
-IndexTreeEditor::Cached* IndexTreeEditor::load(uint32_t pageNo, const PageRef& p) {
+uint8_t* IndexTreeEditor::writable(uint32_t pageNo) {
+  uint8_t*& p = writable_[pageNo];
+  if (!p) p = unit_.modify(pageNo);
+  return p;
+}
+
+IndexTreeEditor::Cached* IndexTreeEditor::load(uint32_t pageNo) {
+  PageRef hold;
+  return load(pageNo, current(pageNo, hold));
+}
+
+IndexTreeEditor::Cached* IndexTreeEditor::load(uint32_t pageNo, const uint8_t* p) {
+  const size_t size = unit_.pageSize();
   auto it = cache_.find(pageNo);
-  if (it != cache_.end() && std::memcmp(it->second->bytes.data(), p.data(), p.size()) == 0)
-    return it->second.get();
+  if (it != cache_.end() && std::memcmp(it->second->bytes.data(), p, size) == 0) return it->second.get();
   auto c = std::make_unique<Cached>();
-  c->bytes.assign(p.data(), p.data() + p.size());
-  c->ip = decodeIndexPage(std::span<const uint8_t>(p.data(), p.size()), jet4_, pageNo);
+  c->bytes.assign(p, p + size);
+  c->ip = decodeIndexPage(std::span<const uint8_t>(p, size), jet4_, pageNo);
   if (c->ip.tdefPage != tdefPage_) damaged(pageNo, "the page belongs to another table");
   Cached* out = c.get();
   cache_[pageNo] = std::move(c);
@@ -93,8 +107,8 @@ std::vector<IndexTreeEditor::Frame> IndexTreeEditor::descend(const IndexEntry& t
     if (path.size() > kMaxDepth) damaged(n, "the tree is deeper than any index can be");
     for (const Frame& f : path)
       if (f.page == n) damaged(n, "the index pages form a loop");
-    if (n < 3 || n >= unit_.pageCount()) damaged(n, "the page lies outside the file");
-    PageRef p = unit_.page(n);
+    PageRef hold;
+    const uint8_t* p = current(n, hold);
     if (p[0] == kIndexLeafPage) {
       path.push_back({n, nullptr, 0, false});  // read in place by the caller
       return path;
@@ -131,30 +145,33 @@ struct IndexTreeEditor::ParsedLeaf {
 };
 
 IndexPageView& IndexTreeEditor::leafView(uint32_t pageNo) {
-  if (pageNo < 3 || pageNo >= unit_.pageCount()) damaged(pageNo, "the page lies outside the file");
-  PageRef p = unit_.page(pageNo);
+  PageRef hold;
+  const uint8_t* p = current(pageNo, hold);
+  const size_t size = unit_.pageSize();
   std::unique_ptr<ParsedLeaf>& slot = leaves_[pageNo];
-  if (slot && std::memcmp(slot->bytes.data(), p.data(), p.size()) == 0) {
-    slot->view.rebind(p.data());
-    slot->page = std::move(p);
+  if (slot && std::memcmp(slot->bytes.data(), p, size) == 0) {
+    slot->view.rebind(p);
+    slot->page = std::move(hold);
     return slot->view;
   }
   if (!slot) slot = std::make_unique<ParsedLeaf>();
   slot->bytes.clear();  // not valid until parsed
-  slot->view.parse(p.data(), jet4_, pageNo);
+  slot->view.parse(p, jet4_, pageNo);
   if (!slot->view.leaf()) damaged(pageNo, "the leaf chain leads to an intermediate page");
   if (slot->view.tdefPage() != tdefPage_) damaged(pageNo, "the page belongs to another table");
-  slot->bytes.assign(p.data(), p.data() + p.size());
-  slot->page = std::move(p);
+  slot->bytes.assign(p, p + size);
+  slot->page = std::move(hold);
   return slot->view;
 }
 
-// A leaf just edited in place: its view already describes the new bytes.
+// A leaf just edited in place (in its writable copy): its view already describes the new
+// bytes.
 void IndexTreeEditor::keepParsed(uint32_t pageNo) {
   ParsedLeaf& l = *leaves_.at(pageNo);
-  l.page = unit_.page(pageNo);
-  l.view.rebind(l.page.data());
-  l.bytes.assign(l.page.data(), l.page.data() + l.page.size());
+  const uint8_t* p = writable(pageNo);
+  l.page = PageRef();
+  l.view.rebind(p);
+  l.bytes.assign(p, p + unit_.pageSize());
 }
 
 bool IndexTreeEditor::contains(const IndexEntry& e) {
@@ -219,7 +236,7 @@ bool IndexTreeEditor::insert(const IndexEntry& e, bool refuseDuplicate) {
     if (shared && refuseDuplicate)
       throw JetError(3022, "The index already holds this key for another row.");
     // Most insertions change one leaf in place; the rest re-encode the path.
-    if ((i < v.count() || noParentBound(path)) && v.insert(unit_.modify(leaf.page), i, e)) {
+    if ((i < v.count() || noParentBound(path)) && v.insert(writable(leaf.page), i, e)) {
       keepParsed(leaf.page);
       return !shared;
     }
@@ -248,7 +265,7 @@ bool IndexTreeEditor::remove(const IndexEntry& e) {
     if (i >= v.count() || v.compare(i, e) != 0)
       damaged(leaf.page, "the entry to remove is not in the index");
     const bool shared = neighboursHaveKey(v, static_cast<std::ptrdiff_t>(i) - 1, i + 1, e.key);
-    if ((i + 1 < v.count() || noParentBound(path)) && v.remove(unit_.modify(leaf.page), i)) {
+    if ((i + 1 < v.count() || noParentBound(path)) && v.remove(writable(leaf.page), i)) {
       keepParsed(leaf.page);
       return !shared;
     }
@@ -271,7 +288,7 @@ void IndexTreeEditor::writePage(uint32_t pageNo, Cached* c) {
   // Encoded beside the unit's page first, so a failure leaves the page as it was.
   c->bytes.resize(unit_.pageSize());
   encodeIndexPageInto(c->ip, jet4_, c->bytes.data());
-  std::memcpy(unit_.modify(pageNo), c->bytes.data(), c->bytes.size());
+  std::memcpy(writable(pageNo), c->bytes.data(), c->bytes.size());
 }
 
 uint32_t IndexTreeEditor::newPage(const IndexPage& ip) {
@@ -288,11 +305,12 @@ void IndexTreeEditor::dropPage(uint32_t pageNo) {
   setPageInMap(unit_, usageMap_, pageNo, false);
   unit_.release(pageNo);
   cache_.erase(pageNo);
+  leaves_.erase(pageNo);
 }
 
 void IndexTreeEditor::setLink(uint32_t pageNo, bool next, uint32_t value) {
   const IndexPageLayout L = IndexPageLayout::forJet4(jet4_);
-  uint8_t* p = unit_.modify(pageNo);
+  uint8_t* p = writable(pageNo);
   const uint32_t at = next ? L.nextOffset : L.prevOffset;
   for (int i = 0; i < 4; ++i) p[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }

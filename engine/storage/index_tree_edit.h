@@ -47,7 +47,9 @@ class IndexTreeEditor {
   struct Up;
   struct ParsedLeaf;
   Cached* load(uint32_t pageNo);
-  Cached* load(uint32_t pageNo, const PageRef& page);
+  Cached* load(uint32_t pageNo, const uint8_t* page);
+  const uint8_t* current(uint32_t pageNo, PageRef& hold);
+  uint8_t* writable(uint32_t pageNo);
   std::vector<Frame> descend(const IndexEntry& target);
   IndexPageView& leafView(uint32_t pageNo);
   void keepParsed(uint32_t pageNo);
@@ -68,6 +70,9 @@ class IndexTreeEditor {
   bool jet4_;
   std::unordered_map<uint32_t, std::unique_ptr<Cached>> cache_;
   std::unordered_map<uint32_t, std::unique_ptr<ParsedLeaf>> leaves_;
+  // The unit's writable copies of pages this editor changed: their addresses stay fixed
+  // until the unit ends, so they are read without asking the unit again.
+  std::unordered_map<uint32_t, uint8_t*> writable_;
 };
 
 }  // namespace bv::storage

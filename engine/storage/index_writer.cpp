@@ -78,8 +78,10 @@ struct TableIndexes::Impl {
     return {};
   }
 
-  // Where the row goes in the index: throws when it may not go there or no key can be built.
-  Placement place(const Index& ix, std::span<const Value> row, RowId id) const {
+  // Where the row goes in the index: throws when no key can be built or, for values about
+  // to be written (`written`), when the index does not accept them. Values already stored
+  // are only located: a row Access stored against the rules can still be deleted.
+  Placement place(const Index& ix, std::span<const Value> row, RowId id, bool written = true) const {
     if (!ix.unsupported.empty())
       throw JetError(kErrKeyNotEncodable, "Cannot change table '" + toUtf8(table.name) + "': no key of " +
                                               where(ix) + " can be built with confidence: " + ix.unsupported + ".");
@@ -92,7 +94,7 @@ struct TableIndexes::Impl {
       p.anyNull |= isNull;
       allNull &= isNull;
     }
-    if (p.anyNull && ix.noNulls)
+    if (written && p.anyNull && ix.noNulls)
       throw JetError(kErrNullInIndex, "The " + where(ix) + " does not accept Null values.");
     if (allNull && ix.ignoreNulls) return p;
     std::vector<uint8_t> key;
@@ -103,7 +105,7 @@ struct TableIndexes::Impl {
       throw JetError(kErrKeyNotEncodable, "No key of " + where(ix) + " can be built for the row: " + e.what());
     }
     const size_t limit = indexEntryArea(jet4) / 4 - 8;
-    if (key.size() > limit)
+    if (written && key.size() > limit)
       throw JetError(kErrKeyNotEncodable, "The key of " + where(ix) + " would be " + std::to_string(key.size()) +
                                               " bytes long; this engine writes keys of at most " +
                                               std::to_string(limit) + " bytes.");
@@ -168,9 +170,13 @@ TableIndexes::TableIndexes(WriteUnit& unit, const TableDef& table) : impl_(std::
     }
     if (ix.name.empty()) ix.name = "#" + std::to_string(r);
     ix.unsupported = m.unsupportedReason(ri);
+    // The root and counter as the unit has them now: an earlier writer in this unit may have
+    // grown the tree since `table` was parsed.
     ix.rootOffset = realIndexRootOffset(table, m.jet4, r);
-    ix.distinct = ri.distinctKeys;
-    ix.tree = std::make_unique<IndexTreeEditor>(unit, table.tdefPage, ri.rootPage, ri.usageMap);
+    const uint32_t root = readTdefU32(unit.db(), table, ix.rootOffset);
+    m.table.realIndexes[r].rootPage = root;
+    ix.distinct = readTdefU32(unit.db(), table, realIndexCounterOffset(m.jet4, r));
+    ix.tree = std::make_unique<IndexTreeEditor>(unit, table.tdefPage, root, ri.usageMap);
     m.indexes.push_back(std::move(ix));
   }
 }
@@ -185,6 +191,18 @@ void TableIndexes::check(std::span<const Value> row, const RowId* replacing) con
   for (size_t i = 0; i < ps.size(); ++i) impl_->checkUnique(impl_->indexes[i], ps[i], replacing);
 }
 
+void TableIndexes::checkRemove(std::span<const Value> oldRow, RowId id, std::span<const Value> newRow) const {
+  Impl& m = *impl_;
+  for (Index& ix : m.indexes) {
+    const Placement old = m.place(ix, oldRow, id, false);
+    if (!newRow.empty()) {
+      const Placement fresh = m.place(ix, newRow, id);
+      if (old.present == fresh.present && (!old.present || old.entry == fresh.entry)) continue;
+    }
+    m.mustHold(ix, old);
+  }
+}
+
 void TableIndexes::insertRow(std::span<const Value> row, RowId id) {
   Impl& m = *impl_;
   std::vector<Placement> ps;
@@ -195,7 +213,7 @@ void TableIndexes::insertRow(std::span<const Value> row, RowId id) {
 void TableIndexes::removeRow(std::span<const Value> row, RowId id) {
   Impl& m = *impl_;
   std::vector<Placement> ps;
-  for (Index& ix : m.indexes) ps.push_back(m.place(ix, row, id));
+  for (Index& ix : m.indexes) ps.push_back(m.place(ix, row, id, false));
   for (size_t i = 0; i < ps.size(); ++i) m.mustHold(m.indexes[i], ps[i]);
   for (size_t i = 0; i < ps.size(); ++i) m.drop(m.indexes[i], ps[i]);
 }
@@ -204,7 +222,7 @@ void TableIndexes::updateRow(std::span<const Value> oldRow, std::span<const Valu
   Impl& m = *impl_;
   std::vector<Placement> olds, news;
   for (Index& ix : m.indexes) {
-    olds.push_back(m.place(ix, oldRow, id));
+    olds.push_back(m.place(ix, oldRow, id, false));
     news.push_back(m.place(ix, newRow, id));
   }
   auto same = [](const Placement& a, const Placement& b) {

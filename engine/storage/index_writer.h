@@ -26,6 +26,11 @@ class TableIndexes {
   // forbids it), 3022 (a unique index already holds the key for a row other than
   // `replacing`, naming the index). `row` in TableDef::columns order.
   void check(std::span<const Value> row, const RowId* replacing = nullptr) const;
+  // Throws, writing nothing, if the entries a removeRow(oldRow, id) (or, with `newRow`, an
+  // updateRow) must take out cannot be found: kErrKeyNotEncodable when a key cannot be
+  // built, 3049 when an index lacks the row's entry. Call it before the row's own bytes
+  // change, so a refused delete or update leaves the row and its entries together.
+  void checkRemove(std::span<const Value> oldRow, RowId id, std::span<const Value> newRow = {}) const;
   // Adds the row's entries to every index (after check()).
   void insertRow(std::span<const Value> row, RowId id);
   // Removes the row's entries (`row` = its values as stored).

@@ -165,4 +165,10 @@ std::vector<std::vector<Value>> initialAccessRows(bool jet4) {
   return rows;
 }
 
+std::vector<std::vector<Value>> newTableAccessRows(bool jet4, int32_t tableId) {
+  const Sids s = sidsFor(jet4);
+  return {{Value(tableId), Value(s.admins), Value(int32_t{1048319}), Value(false)},
+          {Value(tableId), Value(s.engine), Value(int32_t{1048319}), Value(false)}};
+}
+
 }  // namespace bv::storage

@@ -45,5 +45,8 @@ std::vector<Value> catalogRow(int32_t id, int32_t parentId, const std::u16string
 // The rows MSysObjects and MSysACEs start with in a new database created at `created`.
 std::vector<std::vector<Value>> initialCatalogRows(bool jet4, double created);
 std::vector<std::vector<Value>> initialAccessRows(bool jet4);
+// The access-control entries of a table made by a statement (full rights for the
+// administrators and the engine's account, as Jet grants its creator).
+std::vector<std::vector<Value>> newTableAccessRows(bool jet4, int32_t tableId);
 
 }  // namespace bv::storage

@@ -51,6 +51,7 @@ TableDef layoutTable(const TableSpec& spec, bool jet4) {
   TableDef t;
   t.name = spec.name;
   t.tableType = spec.system ? 0x53 : 0x4E;
+  t.autoNumber = spec.lastAutoNumber;
 
   uint16_t fixedOffset = 0, varSlot = 0;
   size_t maxRow = 0;  // bytes every row needs for its fixed columns
@@ -99,9 +100,11 @@ TableDef layoutTable(const TableSpec& spec, bool jet4) {
           throw JetError(3047, "The column '" + utf8(cs.name) + "' is longer than 255 characters.");
         c.length = textLengthBytes(chars, jet4);
       } else if (cs.type == ColType::Binary) {
+        const uint16_t limit = jet4 ? 510 : 255;
         c.length = cs.size == 0 ? 255 : cs.size;
-        if (c.length > 255)
-          throw JetError(3047, "The column '" + utf8(cs.name) + "' is longer than 255 bytes.");
+        if (c.length > limit)
+          throw JetError(3047, "The column '" + utf8(cs.name) + "' is longer than " + std::to_string(limit) +
+                                   " bytes.");
       } else {
         c.length = 0;  // Memo / OLE: a 12-byte long-value header in the row
       }
@@ -160,7 +163,7 @@ TableDef layoutTable(const TableSpec& spec, bool jet4) {
     d.realFlags = flags;
     // The referenced end of a relationship uses the B-tree of the index it points at.
     int shared = -1;
-    if (is.foreignKey && is.fkSide == 2) {
+    if (is.foreignKey && is.fkSide == 1) {
       for (size_t r = 0; r < t.realIndexes.size(); ++r) {
         const RealIndexDef& ri = t.realIndexes[r];
         bool same = ri.columns.size() == d.columns.size() && (ri.flags & kIdxUnique);

@@ -14,7 +14,7 @@ namespace bv::storage {
 struct ColumnSpec {
   std::u16string name;
   ColType type = ColType::Text;
-  // Text: characters (1-255); Binary: bytes (1-255). Ignored for the other types.
+  // Text: characters (1-255); Binary: bytes (1-255, Jet 4 1-510). Ignored for the others.
   uint16_t size = 0;
   bool autoNumber = false;        // Long: AutoNumber; Guid: Replication ID handed out
   bool compressedUnicode = false; // Jet 4 Text/Memo: values may be stored compressed
@@ -36,7 +36,8 @@ struct IndexSpec {
   bool ignoreNulls = false;
   bool required = false;     // no Null key parts (user-table primary keys have it)
   // Foreign keys (one end of a relationship): the other table's TDEF page and the number
-  // of its logical index; `fkSide` 1 on the referencing table, 2 on the referenced one.
+  // of its logical index; `fkSide` 1 on the referenced (primary) table, 2 on the
+  // referencing one, as Access writes them.
   bool foreignKey = false;
   uint8_t fkSide = 0;
   int32_t fkOtherIndex = -1;
@@ -47,6 +48,7 @@ struct IndexSpec {
 struct TableSpec {
   std::u16string name;
   bool system = false;  // table type 0x53 instead of 0x4E
+  uint32_t lastAutoNumber = 0;  // the AutoNumber counter: the next number handed out is one more
   std::vector<ColumnSpec> columns;
   std::vector<IndexSpec> indexes;
 };

@@ -1,5 +1,7 @@
 #include "engine/storage/tdef_layout.h"
 
+#include <utility>
+
 #include "engine/storage/tabledef.h"
 #include "engine/storage/write_unit.h"
 
@@ -33,18 +35,37 @@ size_t realIndexCounterOffset(bool jet4, size_t i) {
   return headerEnd(jet4) + counterSize(jet4) * i + 4;
 }
 
-void writeTdefU32(WriteUnit& unit, const TableDef& table, size_t offset, uint32_t value) {
-  const size_t ps = unit.pageSize();
+namespace {
+
+// The page of the chain and the offset in it that hold a byte of the logical buffer.
+std::pair<uint32_t, size_t> locate(const TableDef& table, size_t pageSize, size_t offset) {
+  size_t chainIndex = 0;
+  if (offset >= pageSize) {
+    chainIndex = 1 + (offset - pageSize) / (pageSize - 8);
+    offset = 8 + (offset - pageSize) % (pageSize - 8);
+  }
+  if (chainIndex >= table.tdefPages.size()) throwDamaged("a table definition is cut short", table.tdefPage);
+  return {table.tdefPages[chainIndex], offset};
+}
+
+}  // namespace
+
+uint32_t readTdefU32(const Database& db, const TableDef& table, size_t offset) {
+  uint32_t v = 0;
   for (int k = 0; k < 4; ++k) {
-    size_t at = offset + k;
-    size_t chainIndex = 0;
-    if (at >= ps) {
-      chainIndex = 1 + (at - ps) / (ps - 8);
-      at = 8 + (at - ps) % (ps - 8);
-    }
-    if (chainIndex >= table.tdefPages.size())
-      throwDamaged("a table definition is cut short", table.tdefPage);
-    unit.modify(table.tdefPages[chainIndex])[at] = static_cast<uint8_t>(value >> (8 * k));
+    const auto [page, at] = locate(table, db.pageSize(), offset + k);
+    v |= static_cast<uint32_t>(db.page(page)[at]) << (8 * k);
+  }
+  return v;
+}
+
+void writeTdefU32(WriteUnit& unit, const TableDef& table, size_t offset, uint32_t value) {
+  uint32_t lastPage = 0;
+  uint8_t* bytes = nullptr;  // asked for once per page: each ask drops parsed definitions
+  for (int k = 0; k < 4; ++k) {
+    const auto [page, at] = locate(table, unit.pageSize(), offset + k);
+    if (!bytes || page != lastPage) bytes = unit.modify(lastPage = page);
+    bytes[at] = static_cast<uint8_t>(value >> (8 * k));
   }
 }
 

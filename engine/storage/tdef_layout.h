@@ -20,6 +20,10 @@ size_t realIndexBlockOffset(const TableDef& table, bool jet4, size_t i);
 size_t realIndexRootOffset(const TableDef& table, bool jet4, size_t i);
 size_t realIndexCounterOffset(bool jet4, size_t i);
 
+// Reads a u32 (little-endian) at a logical offset of the table's definition as the database
+// sees it now (a write unit's changes included), whatever `table` parsed earlier.
+uint32_t readTdefU32(const Database& db, const TableDef& table, size_t offset);
+
 // Writes a u32 (little-endian) at a logical offset of the table's definition, splitting it
 // across two pages of the chain when it straddles a page boundary.
 void writeTdefU32(WriteUnit& unit, const TableDef& table, size_t offset, uint32_t value);

@@ -348,17 +348,75 @@ TEST_F(Engine, ReleaseInEveryOrderFreesEverything) {
   CloseHandle(whole);
 }
 
-TEST_F(Engine, CreateDatabaseAndTheSystemDatabaseSetting) {
+TEST_F(Engine, CreateDatabaseMakesAFileThatOpensInTheAskedFormat) {
   REQUIRE_FIXTURE(path, "jet4/testV2000.mdb");
-  Bstr existing(path), fresh(path + L".new.mdb"), locale(L";LANGID=0x0409;CP=1252;COUNTRY=0");
+  const std::wstring base = path.substr(0, path.size() - 4);
+  Bstr existing(path), locale(L";LANGID=0x0409;CP=1252;COUNTRY=0");
   EXPECT_EQ(engine->CreateDatabase(existing.get(), locale.get(), missing(), &db), jet(3204));
-  EXPECT_EQ(engine->CreateDatabase(fresh.get(), locale.get(), missing(), &db), jet(3251));
   EXPECT_EQ(db, nullptr);
-  EXPECT_EQ(GetFileAttributesW((path + L".new.mdb").c_str()), INVALID_FILE_ATTRIBUTES);
+  // Default format Jet 4; a name without extension gets ".mdb".
+  Bstr bare(base + L"-new");
+  ASSERT_EQ(engine->CreateDatabase(bare.get(), locale.get(), missing(), &db), S_OK);
+  Bstr name, version;
+  db->get_Name(name.out());
+  EXPECT_EQ(name.str(), base + L"-new.mdb");
+  db->get_Version(version.out());
+  EXPECT_EQ(version.str(), L"4.0");
+  VARIANT_BOOL updatable = VARIANT_FALSE;
+  db->get_Updatable(&updatable);
+  EXPECT_EQ(updatable, VARIANT_TRUE);
+  EXPECT_EQ(db->Release(), 0u);
+  db = nullptr;
+  ASSERT_EQ(openDatabase(engine, base + L"-new.mdb", &db), S_OK);
+  EXPECT_EQ(db->Release(), 0u);
+  db = nullptr;
+  // dbVersion30 makes a Jet 3 file.
+  Bstr jet3(base + L"-97.mdb");
+  ASSERT_EQ(engine->CreateDatabase(jet3.get(), locale.get(), i4(32), &db), S_OK);
+  db->get_Version(version.out());
+  EXPECT_EQ(version.str(), L"3.0");
+  EXPECT_EQ(db->Release(), 0u);
+  db = nullptr;
+  // What the engine cannot make is refused, and no file is left behind.
+  Bstr refused(base + L"-refused.mdb"), withPassword(L";LANGID=0x0409;CP=1252;COUNTRY=0;pwd=secret");
+  EXPECT_EQ(engine->CreateDatabase(refused.get(), locale.get(), i4(64 | 2), &db), jet(3251));
+  EXPECT_EQ(engine->CreateDatabase(refused.get(), locale.get(), i4(16), &db), jet(3251));
+  EXPECT_EQ(engine->CreateDatabase(refused.get(), locale.get(), i4(32 | 64), &db), jet(3001));
+  EXPECT_EQ(engine->CreateDatabase(refused.get(), withPassword.get(), missing(), &db), jet(3251));
+  EXPECT_EQ(db, nullptr);
+  EXPECT_EQ(GetFileAttributesW((base + L"-refused.mdb").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Engine, TheSystemDatabaseSettingIsKept) {
   Bstr system(L"C:\\windows\\system32\\system.mdw"), read;
   EXPECT_EQ(engine->put_SystemDB(system.get()), S_OK);
   ASSERT_EQ(engine->get_SystemDB(read.out()), S_OK);
   EXPECT_EQ(read.str(), system.str());
+}
+
+TEST_F(Engine, AnExclusiveOpenKeepsOtherUsersOutAndAShareOneKeepsItOut) {
+  REQUIRE_FIXTURE(path, "jet4/testV2000.mdb");
+  Bstr file(path);
+  ASSERT_EQ(engine->OpenDatabase(file.get(), vbool(true), vbool(false), missing(), &db), S_OK);
+  _DAODBEngine* other = nullptr;
+  ASSERT_EQ(createEngine(&other), S_OK);
+  DAODatabase* second = nullptr;
+  EXPECT_EQ(openDatabase(other, path, &second), jet(3045));
+  EXPECT_EQ(second, nullptr);
+  EXPECT_EQ(db->Close(), S_OK);
+  // Now the other user is in, with its entry in the lock file beside the database; an
+  // exclusive open must wait for it to leave.
+  ASSERT_EQ(openDatabase(other, path, &second), S_OK);
+  const std::wstring ldb = path.substr(0, path.size() - 4) + L".ldb";
+  EXPECT_NE(GetFileAttributesW(ldb.c_str()), INVALID_FILE_ATTRIBUTES);
+  DAODatabase* exclusive = nullptr;
+  EXPECT_EQ(engine->OpenDatabase(file.get(), vbool(true), vbool(false), missing(), &exclusive), jet(3045));
+  EXPECT_EQ(readErrors(engine).at(0).number, 3045);
+  EXPECT_EQ(second->Release(), 0u);
+  EXPECT_EQ(GetFileAttributesW(ldb.c_str()), INVALID_FILE_ATTRIBUTES) << "the last user out removes it";
+  ASSERT_EQ(engine->OpenDatabase(file.get(), vbool(true), vbool(false), missing(), &exclusive), S_OK);
+  EXPECT_EQ(exclusive->Release(), 0u);
+  EXPECT_EQ(other->Release(), 0u);
 }
 
 TEST_F(Engine, TheCallersFloatingPointControlWordIsKept) {

@@ -21,9 +21,12 @@ std::wstring copyFixture(const char* relative) {
   static int serial = 0;
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
-  std::wstring dir = std::wstring(temp) + L"bv-server-" + std::to_wstring(GetCurrentProcessId()) +
-                     L"-" + std::to_wstring(++serial);
-  CreateDirectoryW(dir.c_str(), nullptr);
+  // A folder no earlier run used (process ids repeat under Wine).
+  std::wstring dir;
+  do {
+    dir = std::wstring(temp) + L"bv-server-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+          std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(++serial);
+  } while (!CreateDirectoryW(dir.c_str(), nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
   std::string rel(relative);
   std::wstring name(rel.begin() + static_cast<long>(rel.find_last_of('/') + 1), rel.end());
   std::wstring dest = dir + L"\\" + name;

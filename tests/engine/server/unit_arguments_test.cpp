@@ -5,6 +5,7 @@
 
 #include "engine/server/boundary.h"
 #include "engine/server/connect_string.h"
+#include "engine/server/create_options.h"
 #include "engine/server/execute_options.h"
 #include "engine/server/variant_args.h"
 #include "engine/storage/error.h"
@@ -138,4 +139,32 @@ TEST(ConnectString, PasswordAndDatabaseType) {
   } catch (const bv::JetError& e) {
     EXPECT_EQ(e.number(), 3170);
   }
+}
+
+TEST(CreateArguments, LocaleAndFormatBits) {
+  CreateRequest r = decodeCreateArguments(L";LANGID=0x0409;CP=1252;COUNTRY=0", 0);
+  EXPECT_EQ(r.version, bv::storage::JetVersion::Jet4);
+  EXPECT_EQ(r.options.sortOrder, 1033);
+  EXPECT_EQ(r.options.codePage, 1252);
+  r = decodeCreateArguments(L";langid=1049; cp = 1251", 32 | 4);
+  EXPECT_EQ(r.version, bv::storage::JetVersion::Jet3);
+  EXPECT_EQ(r.options.sortOrder, 1049);
+  EXPECT_EQ(r.options.codePage, 1251);
+  EXPECT_EQ(decodeCreateArguments(L"", 64).options.sortOrder, 1033);  // the General order
+  auto number = [](const wchar_t* locale, int64_t bits) {
+    try {
+      decodeCreateArguments(locale, bits);
+    } catch (const bv::JetError& e) {
+      return e.number();
+    }
+    return 0;
+  };
+  EXPECT_EQ(number(L";LANGID=zulu", 0), 3001);
+  EXPECT_EQ(number(L"", 32 | 64), 3001);
+  EXPECT_EQ(number(L"", 2 | 4), 3001);
+  EXPECT_EQ(number(L"", 0x100), 3001);
+  EXPECT_EQ(number(L"", 1), 3251);
+  EXPECT_EQ(number(L"", 2), 3251);
+  EXPECT_EQ(number(L";PWD=x", 0), 3251);
+  EXPECT_EQ(number(L";PWD=", 0), 0);
 }

@@ -409,6 +409,23 @@ TEST_F(Exec, InListsAnswerAsComparingWithEveryItem) {
             (V{2, 3}));
 }
 
+TEST_F(Exec, CrossProductsReadTheirTablesAsFarAsNeeded) {
+  // Every pair of a cross product, in odometer order, filtered per table.
+  auto r = rows(u"SELECT e.ID, d.ID FROM Emp e, Dept d WHERE e.ID < 3 AND d.ID <> 20");
+  ASSERT_EQ(r.size(), 4u);
+  EXPECT_EQ(ids(r, 1), (V{10, 30, 10, 30}));
+  EXPECT_EQ(ids(r, 0), (V{1, 1, 2, 2}));
+  // Two tables joined by the WHERE clause and a third alone.
+  EXPECT_EQ(rows(u"SELECT e.ID, d.ID, n.X FROM Emp e, Dept d, Nothing n WHERE e.Dept = d.ID").size(), 0u);
+  auto j = sorted(u"SELECT e.ID, d.Title, x.ID FROM Emp e, Dept d, Dept x WHERE e.Dept = d.ID AND x.ID = 30");
+  ASSERT_EQ(j.size(), 4u);
+  EXPECT_EQ(ids(j, 2), (V{30, 30, 30, 30}));
+  EXPECT_EQ(rows(u"SELECT TOP 2 e.ID, d.ID FROM Emp e, Dept d ORDER BY d.ID DESC, e.ID").size(), 2u);
+  EXPECT_EQ(ids(rows(u"SELECT TOP 2 e.ID, d.ID FROM Emp e, Dept d ORDER BY d.ID DESC, e.ID"), 0), (V{1, 2}));
+  // A join streams into TOP and still keeps its unmatched rows.
+  EXPECT_EQ(ids(rows(u"SELECT TOP 3 e.ID FROM Emp e LEFT JOIN Dept d ON e.Dept = d.ID WHERE d.ID Is Null")), (V{4}));
+}
+
 TEST(ValueOrder, GuidsOrderAsTheirIndexKeys) {
   // The first field is stored little-endian: 00000002-... sorts before 00000100-....
   Guid a, b;

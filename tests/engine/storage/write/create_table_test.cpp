@@ -9,7 +9,7 @@
 #include "engine/storage/create_database.h"
 #include "engine/storage/create_table.h"
 #include "engine/storage/error.h"
-#include "engine/storage/system_rows.h"
+#include "engine/storage/table_writer.h"
 #include "engine/storage/write_unit.h"
 #include "tests/engine/storage/storage_test_util.h"
 
@@ -135,8 +135,9 @@ TEST_P(CreateTableTest, RowsOfEveryTypeReadBackThroughBothReaders) {
   {
     auto db = Database::open(path_, OpenMode::ReadWrite);
     WriteUnit unit(*db);
-    insertSystemRow(unit, page, row);
-    insertSystemRow(unit, page, nulls);
+    TableWriter w(unit, page);
+    w.insert(row);
+    w.insert(nulls);
     unit.commit();
   }
   auto db = Database::open(path_);
@@ -181,7 +182,7 @@ TEST_P(CreateTableTest, ALongJet3RowNeedsItsJumpTable) {
   {
     auto db = Database::open(path_, OpenMode::ReadWrite);
     WriteUnit unit(*db);
-    insertSystemRow(unit, page, row);
+    TableWriter(unit, page).insert(row);
     unit.commit();
   }
   auto db = Database::open(path_);

@@ -165,6 +165,7 @@ TEST(IndexRules, KeysThatCannotBeBuiltAreRefusedNamingTheIndex) {
     other.columns[data].sortOrder = 1036;
     TableIndexes ix(unit, other);
     expectJetError(kErrKeyNotEncodable, "sort order 1036", [&] { ix.check(r.rows[0], &r.ids[0]); });
+    expectJetError(kErrKeyNotEncodable, "'DataIndex'", [&] { ix.checkRemove(r.rows[0], r.ids[0]); });
     expectJetError(kErrKeyNotEncodable, "'DataIndex'", [&] { ix.removeRow(r.rows[0], r.ids[0]); });
   }
   {
@@ -184,8 +185,15 @@ TEST(IndexRules, RemovingAnEntryTheIndexDoesNotHoldChangesNothing) {
   FirstRows r = readRows(*w.db, *t);
   WriteUnit unit(*w.db);
   TableIndexes ix(unit, *t);
-  // The row's values with another id: its first index holds nothing for that id.
+  // The row's values with another id: its indexes hold nothing for that id.
+  expectJetError(3049, "no entry", [&] { ix.checkRemove(r.rows[0], RowId{0x300000, 0}); });
   expectJetError(3049, "no entry", [&] { ix.removeRow(r.rows[0], RowId{0x300000, 0}); });
+  // An update that keeps every key needs no entry to move; one that changes the key does.
+  EXPECT_NO_THROW(ix.checkRemove(r.rows[0], RowId{0x300000, 0}, r.rows[0]));
+  std::vector<Value> changed = r.rows[0];
+  changed[t->findColumn(u"id")] = Value(int32_t{987654});
+  expectJetError(3049, "no entry", [&] { ix.checkRemove(r.rows[0], RowId{0x300000, 0}, changed); });
+  EXPECT_NO_THROW(ix.checkRemove(r.rows[0], r.ids[0], changed));
   EXPECT_TRUE(unit.changedPages().empty());
 }
 

@@ -75,10 +75,54 @@ inline void expectCheckPasses(const storage::Database& db) {
   for (const auto& p : r.problems) ADD_FAILURE() << "check: " << p;
 }
 
+// mdbtools lists moved rows elsewhere than we do; for tables too large for the shared
+// comparison's any-order fallback, rows are matched by their first column's text and then
+// compared cell by cell with the same rules.
+inline bool sameRowsInAnyOrder(const storage::Database& db, const std::string& path, std::u16string_view table) {
+  auto def = db.table(table);
+  std::string ours;
+  storage::exportCsv(db, *def, [&](const char* p, size_t n) {
+    ours.append(p, n);
+    return true;
+  });
+  int status = 0;
+  const std::string theirs = runCommand("mdb-export -T '%Y-%m-%d %H:%M:%S' -b hex " + shellQuote(path) + " " +
+                                            shellQuote(storage::toUtf8(table)) + " 2>/dev/null",
+                                        &status);
+  if (status != 0) return false;
+  const auto a = parseCsv(ours), b = parseCsv(theirs);
+  if (a.size() != b.size() || a.empty()) return false;
+  std::multimap<std::string, size_t> byFirst;
+  for (size_t i = 1; i < b.size(); ++i)
+    if (!b[i].empty()) byFirst.emplace(b[i][0].text, i);
+  std::vector<bool> used(b.size(), false);
+  for (size_t i = 1; i < a.size(); ++i) {
+    if (a[i].size() != def->columns.size()) return false;
+    bool found = false;
+    auto [lo, hi] = byFirst.equal_range(a[i][0].text);
+    for (auto it = lo; it != hi && !found; ++it) {
+      const CsvRow& other = b[it->second];
+      if (used[it->second] || other.size() != a[i].size()) continue;
+      bool same = true;
+      for (size_t c = 0; c < other.size() && same; ++c)
+        same = detail::compareCell(def->columns[c], a[i][c], other[c]) != "!";
+      if (same) found = used[it->second] = true;
+    }
+    if (!found) {
+      ADD_FAILURE() << "mdb-export: no row of mdb-export's matches our row " << i << " (first column "
+                    << a[i][0].text << ")";
+      return false;
+    }
+  }
+  return true;
+}
+
 // mdb-export reads the same rows as we do (differences only where mdbtools is known to
 // print values differently).
 inline void expectMdbExportAgrees(const storage::Database& db, const std::string& path, std::u16string_view table) {
   const CompareResult r = compareWithMdbExport(db, path, storage::toUtf8(table));
+  if (r.failureCount == 0) return;
+  if (r.rows > 2000 && sameRowsInAnyOrder(db, path, table)) return;
   EXPECT_EQ(r.failureCount, 0u);
   for (const auto& f : r.failures) ADD_FAILURE() << "mdb-export: " << f;
 }

@@ -201,6 +201,57 @@ TEST_P(UsageMapEditTest, InlineWindowMovesWhenEveryPageStillFits) {
   GTEST_SKIP() << "no table of this fixture has an inline owned map with room to move";
 }
 
+// The global map itself outgrows its window: a page given back beyond it turns the map into
+// a reference map, whose bitmap page is taken from the free pages of the very map being
+// converted. Every free page stays free (but the one taken), pages past the end of the file
+// are marked free as before, and the file checks.
+TEST_P(UsageMapEditTest, GlobalMapBecomesReferenceMapWhenAPageBeyondItIsFreed) {
+  ASSERT_EQ(mapType(*db_, kGlobal), 0x00);
+  const auto row = db_->rowBytes(kGlobal.page, kGlobal.row);
+  const uint32_t windowEnd = row.page.u32(row.start + 1) + static_cast<uint32_t>(row.size() - 5) * 8;
+  const auto freeBefore = db_->usageMapPages(kGlobal);
+  const std::string exportCmd =
+      "mdb-export " + test::shellQuote(copy_->path()) + " " + test::shellQuote(toUtf8(table_->name)) + " 2>&1";
+  const std::string exportedBefore = test::runCommand(exportCmd);
+  std::vector<uint32_t> spare;
+  uint32_t bitmap = 0;
+  {
+    WriteUnit unit(*db_);
+    // Past the window and beyond the reach of any window holding the first page taken.
+    while (unit.pageCount() <= 2 * windowEnd) spare.push_back(unit.allocate());
+    const uint32_t last = unit.pageCount() - 1;
+    EXPECT_FALSE(mapHasPage(*db_, kGlobal, last));
+    // A free page low in the file, so that no window can hold both.
+    unit.release(spare.front());
+    EXPECT_EQ(mapType(*db_, kGlobal), 0x00);
+    unit.release(last);
+    ASSERT_EQ(mapType(*db_, kGlobal), 0x01);
+    EXPECT_TRUE(mapHasPage(*db_, kGlobal, last));
+    bitmap = db_->rowBytes(kGlobal.page, kGlobal.row).page.u32(db_->rowBytes(kGlobal.page, kGlobal.row).start + 1);
+    EXPECT_EQ(db_->page(bitmap)[0], 0x05);
+    EXPECT_FALSE(mapHasPage(*db_, kGlobal, bitmap));
+    for (uint32_t p : spare)
+      if (p != last && p != spare.front()) unit.release(p);
+    unit.commit();
+  }
+  reopenAndCheck();
+  const auto freeAfter = db_->usageMapPages(kGlobal);
+  for (uint32_t p : spare)
+    if (p != bitmap) EXPECT_TRUE(contains(freeAfter, p)) << "page " << p << " given back but not free";
+  for (uint32_t p : freeBefore)
+    if (p != bitmap && p >= 3) EXPECT_TRUE(contains(freeAfter, p)) << "page " << p << " was free before";
+  EXPECT_FALSE(contains(freeAfter, bitmap));
+  EXPECT_EQ(test::runCommand(exportCmd), exportedBefore) << "an independent reader sees other rows";
+  bool pastEnd = false;
+  db_->usageMapPages(kGlobal, &pastEnd);
+  EXPECT_TRUE(pastEnd) << "pages past the end of the file are no longer marked free";
+  // Growing again takes a page the map marks free, never the bitmap page.
+  WriteUnit unit(*db_);
+  const uint32_t again = unit.allocate();
+  EXPECT_NE(again, bitmap);
+  EXPECT_FALSE(mapHasPage(*db_, kGlobal, again));
+}
+
 INSTANTIATE_TEST_SUITE_P(Fixtures, UsageMapEditTest,
                          ::testing::Values("jet4/testV2000.mdb", "jet3/testV1997.mdb", "jet4/indexTestV2000.mdb"),
                          [](const auto& info) {

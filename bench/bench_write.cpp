@@ -1,0 +1,161 @@
+// Benchmark: changing the 200,000-row Orders table of big_jet4.mdb (primary key, text index,
+// memos) — insert 100,000 rows, update every row, delete half the rows, update the indexed
+// text column — by our storage engine (one durable unit per step, crash safety on) and by
+// sqlite3 doing the same work on the same rows with the same indexes and its default
+// rollback journal. Each step starts from a fresh copy for both. Printed, never asserted.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "engine/storage/csv_export.h"
+#include "engine/storage/database.h"
+#include "engine/storage/table_writer.h"
+#include "engine/storage/write_unit.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace bv::storage;
+namespace fs = std::filesystem;
+
+double since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+int sh(const std::string& cmd) {
+  const int rc = std::system(cmd.c_str());
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+// The sqlite3 copy of Orders, made once from our CSV export (not timed).
+bool makeSqlite(const std::string& mdb, const std::string& dir, std::string& out) {
+  out = dir + "/orders.sqlite";
+  const std::string csv = dir + "/orders.csv";
+  {
+    auto db = Database::open(mdb);
+    auto def = db->table(u"Orders");
+    std::ofstream f(csv, std::ios::binary);
+    exportCsv(*db, *def, [&](const char* p, size_t n) { return static_cast<bool>(f.write(p, static_cast<std::streamsize>(n))); });
+  }
+  const std::string sql = dir + "/make.sql";
+  std::ofstream(sql) << "CREATE TABLE Orders (ID INTEGER PRIMARY KEY, Customer TEXT, Qty INTEGER, Price NUMERIC,"
+                        " Shipped TEXT, Paid INTEGER, Note TEXT);\n"
+                        "CREATE INDEX CustomerIdx ON Orders(Customer);\n"
+                        ".import --csv --skip 1 " + csv + " Orders\n";
+  return sh("sqlite3 " + out + " < " + sql + " >/dev/null 2>&1") == 0;
+}
+
+// Runs one statement with the sqlite3 program on a fresh copy; whole-process wall time.
+double timeSqlite(const std::string& base, const std::string& dir, const std::string& statement) {
+  const std::string db = dir + "/run.sqlite";
+  fs::copy_file(base, db, fs::copy_options::overwrite_existing);
+  const auto t0 = Clock::now();
+  if (sh("sqlite3 " + db + " \"" + statement + "\" >/dev/null") != 0) return -1;
+  return since(t0);
+}
+
+// Runs one step with our engine on a fresh copy: open, one durable unit, commit.
+double timeOurs(const std::string& base, const std::string& dir,
+                const std::function<void(Database&, TableWriter&)>& work) {
+  const std::string path = dir + "/run.mdb";
+  fs::copy_file(base, path, fs::copy_options::overwrite_existing);
+  const auto t0 = Clock::now();
+  auto db = Database::open(path, OpenMode::ReadWrite);
+  WriteUnit unit(*db);
+  TableWriter w(unit, u"Orders");
+  work(*db, w);
+  unit.commit();
+  db.reset();
+  return since(t0);
+}
+
+// Row ids of the live rows (with their values when asked), in scan order.
+std::vector<RowId> rowIds(Database& db) {
+  std::vector<RowId> ids;
+  TableCursor cur = db.scan(db.table(u"Orders"));
+  while (cur.next()) ids.push_back(cur.rowId());
+  return ids;
+}
+
+}  // namespace
+
+int main() {
+  const std::string mdb = std::string(BV_FIXTURES_DIR) + "/generated/big_jet4.mdb";
+  if (!fs::exists(mdb)) {
+    std::printf("skipped: %s is absent\n", mdb.c_str());
+    return 0;
+  }
+  char tmpl[] = "/tmp/bv_bench_write_XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  std::string lite;
+  const bool haveLite = makeSqlite(mdb, dir, lite);
+  if (!haveLite) std::printf("(sqlite3 not available: our figures only)\n");
+
+  struct Step {
+    const char* name;
+    std::function<void(Database&, TableWriter&)> ours;
+    const char* sqlite;
+  };
+  const int cust = 1, qty = 2;
+  const Step steps[] = {
+      {"insert 100,000 rows",
+       [](Database& db, TableWriter& w) {
+         TableCursor cur = db.scan(db.table(u"Orders"));
+         std::vector<bv::Value> row;
+         for (int n = 0; n < 100000 && cur.next(); ++n) {
+           cur.readRow(row);
+           row[0] = bv::Value();  // a new AutoNumber
+           w.insert(row);
+         }
+       },
+       "INSERT INTO Orders (Customer, Qty, Price, Shipped, Paid, Note) SELECT Customer, Qty, Price, Shipped, Paid, "
+       "Note FROM Orders ORDER BY ID LIMIT 100000;"},
+      {"update every row",
+       [&](Database& db, TableWriter& w) {
+         for (RowId id : rowIds(db)) {
+           std::vector<bv::Value> row = w.read(id);
+           if (auto q = row[qty].get<int32_t>()) row[qty] = bv::Value(*q + 1);
+           w.update(id, row);
+         }
+       },
+       "UPDATE Orders SET Qty = Qty + 1;"},
+      {"delete half the rows",
+       [](Database& db, TableWriter& w) {
+         for (RowId id : rowIds(db)) {
+           const std::vector<bv::Value> row = w.read(id);
+           if (auto i = row[0].get<int32_t>(); i && *i % 2 == 0) w.remove(id);
+         }
+       },
+       "DELETE FROM Orders WHERE ID % 2 = 0;"},
+      {"update the indexed text column",
+       [&](Database& db, TableWriter& w) {
+         for (RowId id : rowIds(db)) {
+           std::vector<bv::Value> row = w.read(id);
+           if (auto s = row[cust].get<std::u16string>()) row[cust] = bv::Value((*s + u"x").substr(0, 50));
+           w.update(id, row);
+         }
+       },
+       "UPDATE Orders SET Customer = substr(Customer || 'x', 1, 50);"},
+  };
+  std::printf("Orders of big_jet4.mdb (200,000 rows), fresh copy per step, durable commit:\n");
+  for (const Step& s : steps) {
+    double ours = -1;
+    try {
+      ours = timeOurs(mdb, dir, s.ours);
+    } catch (const std::exception& e) {
+      std::printf("  %-32s ours failed: %s\n", s.name, e.what());
+      continue;
+    }
+    const double theirs = haveLite ? timeSqlite(lite, dir, s.sqlite) : -1;
+    if (theirs > 0)
+      std::printf("  %-32s ours %7.3f s   sqlite3 %7.3f s   ours/sqlite3 %.2fx\n", s.name, ours, theirs, ours / theirs);
+    else
+      std::printf("  %-32s ours %7.3f s\n", s.name, ours);
+  }
+  fs::remove_all(dir);
+  return 0;
+}
