@@ -204,7 +204,8 @@ bool TableRules::hasDefaults() const {
 std::vector<Value> TableRules::defaults() const {
   std::vector<Value> out(columns_.size());
   // Defaults are constants or functions of nothing (Date(), Now()): evaluated over a
-  // one-row table with no columns.
+  // one-row table whose single column they cannot name (the query executor expects a
+  // source to have a column).
   const std::u16string scratch = u"Defaults";
   for (size_t i = 0; i < columns_.size(); ++i) {
     const auto& def = table_->columns[i];
@@ -215,8 +216,10 @@ std::vector<Value> TableRules::defaults() const {
       if (!def.guidAutoNumber) out[i] = newGuid();
       continue;
     }
-    auto c = compile(text, scratch, {});
-    Value v = c->evaluate({});
+    SourceColumn unused;
+    unused.name = u"Unused";
+    auto c = compile(text, scratch, {unused});
+    Value v = c->evaluate({Value()});
     const SourceColumn& s = sourceColumns_[i];
     out[i] = coerceToColumn(v, s.type, s.maxLength, s.precision, s.scale);
   }

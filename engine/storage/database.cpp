@@ -105,6 +105,12 @@ std::unique_ptr<Database> Database::open(const std::string& path, const OpenOpti
   share.timeoutMs = options.lockTimeoutMs;
   db->share_ = std::make_unique<ShareSession>(path, share);
   db->recoverInterruptedChange();
+  // The header and the catalog are read while no other user's change is being written.
+  db->share_->beginRead();
+  struct EndRead {
+    ShareSession& s;
+    ~EndRead() { s.endRead(); }
+  } endRead{*db->share_};
   db->readHeader(options.password);
   try {
     db->readCatalog();

@@ -121,4 +121,63 @@ TEST_F(Tool, ExplainPrintsHowEachTableIsRead) {
   EXPECT_EQ(o.out.find("Expr1000"), std::string::npos) << o.out;
 }
 
+const std::string kSmall = std::string(BV_FIXTURES_DIR) + "/jet4/testV2000.mdb";
+
+std::string fileBytes(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// A writable copy of a fixture in a folder of its own (the .ldb appears beside it).
+struct Copy {
+  fs::path dir, file;
+  explicit Copy(const std::string& src) {
+    char tmpl[] = "/tmp/bv_run_XXXXXX";
+    dir = mkdtemp(tmpl);
+    file = dir / "db.mdb";
+    fs::copy_file(src, file);
+    fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
+  }
+  ~Copy() { fs::remove_all(dir); }
+};
+
+TEST_F(Tool, RunPrintsTheProgramsMessages) {
+  if (!fs::exists(kSmall)) GTEST_SKIP() << "fixture absent: " << kSmall;
+  Copy c(kSmall);
+  const std::string db = quote(c.file.string());
+  EXPECT_EQ(run("run " + db + " 'UPDATE Table1 SET E = E + 1'").out, "2 records updated.\n");
+  EXPECT_EQ(run("run " + db + " 'UPDATE Table1 SET E = 0 WHERE A = \"none\"'").out, "0 records updated.\n");
+  EXPECT_EQ(run("run " + db + " \"INSERT INTO Table1 (A) VALUES ('x')\"").out, "1 records updated.\n");
+  EXPECT_EQ(run("run " + db + " \"INSERT INTO Table1 (A) VALUES ('y')\"").out, "1 records updated.\n");
+  EXPECT_EQ(run("run " + db + " \"dElEtE FROM Table1 WHERE A = 'x'\"").out, "1 records deleted.\n");
+  // A leading blank keeps a delete from being worded as one, as in the program.
+  EXPECT_EQ(run("run " + db + " \" DELETE FROM Table1 WHERE A = 'y'\"").out, "1 records updated.\n");
+  EXPECT_EQ(run("run " + db + " 'DELETE FROM Table1 WHERE E = [n]' --param n=1").out, "1 records deleted.\n");
+  EXPECT_EQ(run("query " + db + " 'SELECT A, E FROM Table1'").out, "A,E\n\"abcdefg\",333333334\n");
+  EXPECT_FALSE(fs::exists(c.dir / "db.ldb")) << "the lock file outlived the run";
+  EXPECT_EQ(run("check " + db).status, 0);
+}
+
+TEST_F(Tool, RunFailuresChangeNothingAndDryRunsGiveTheSameError) {
+  if (!fs::exists(kSmall)) GTEST_SKIP() << "fixture absent: " << kSmall;
+  Copy c(kSmall);
+  const std::string db = quote(c.file.string());
+  const std::string before = fileBytes(c.file);
+  const std::string dup = " \"INSERT INTO Table1 (A, B) VALUES ('a', 'again')\"";
+  for (const std::string& mode : {std::string("run "), std::string("run --dry-run ")}) {
+    Outcome o = run(mode + db + dup, true);
+    EXPECT_EQ(o.status, 1) << mode;
+    EXPECT_NE(o.out.find("error 3022"), std::string::npos) << o.out;
+    o = run(mode + db + " \"UPDATE Table1 SET A = '' WHERE A = 'a'\"", true);
+    EXPECT_NE(o.out.find("error 3315"), std::string::npos) << o.out;
+    // One row breaks the key, the other would not: fail-on-error keeps neither.
+    o = run(mode + db + " \"INSERT INTO Table1 (A) SELECT IIf(A = 'a', 'new', 'ABCDEFG') FROM Table1\"", true);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(fileBytes(c.file) == before) << mode << ": the failed statements changed the file";
+  }
+  EXPECT_FALSE(fs::exists(c.dir / "db.ldb"));
+}
+
 }  // namespace
