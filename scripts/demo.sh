@@ -55,17 +55,12 @@ if [ -z "${BV_DEMO_HEADLESS:-}" ]; then
   wine "$exe" "$windb" "$sql" </dev/null || true
 else
   [ -f "$driver" ] || { echo "demo: $driver is missing (run make build)" >&2; exit 1; }
-  # No window manager on Xvfb: Wine draws the window frames itself, so that the pictures
-  # show captions. The setting is taken back afterwards.
-  key='HKCU\Software\Wine\X11 Driver'
-  wine reg add "$key" /v Decorated /d N /f </dev/null >/dev/null 2>&1 || true
   status=0
   wine "$driver" "$out" "$db" "$sql" </dev/null || status=$?
-  wine reg delete "$key" /v Decorated /f </dev/null >/dev/null 2>&1 || true
   # This prefix's Wine processes are bound to the Xvfb that goes away with this run.
   wineserver -k </dev/null >/dev/null 2>&1 || true
   for bmp in "$out"/*.bmp; do
-    [ -f "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+    if [ -f "$bmp" ]; then convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"; fi
   done
   [ "$status" -eq 0 ] || { echo "demo: the run did not succeed (status $status)" >&2; exit "$status"; }
   echo "== Screenshots"
