@@ -120,15 +120,6 @@ std::string ReadAll(const std::string& path) {
   return s;
 }
 
-// The screen area of the program's window and its shown message box together.
-void ScreenshotWithBox(const Brimvale& app, HWND box, const char* name) {
-  RECT form{}, shown{}, both{};
-  GetWindowRect(app.Form(), &form);
-  GetWindowRect(box, &shown);
-  UnionRect(&both, &form, &shown);
-  ui::SaveScreenBmp(both, ui::WinPath(kOutDir + "/" + name));
-}
-
 // Runs the statement on the database from the main window and answers the message box.
 ui::MessageBoxSeen RunStatement(const std::string& db, const std::wstring& sql, const char* screenshot = nullptr) {
   Brimvale app;
@@ -139,7 +130,7 @@ ui::MessageBoxSeen RunStatement(const std::string& db, const std::wstring& sql, 
   HWND box = app.WaitDialog(L"", 30000);
   if (box && screenshot) {
     Sleep(300);
-    ScreenshotWithBox(app, box, screenshot);
+    ui::SaveWindowsBmp(app.Form(), box, ui::WinPath(kOutDir + "/" + screenshot));
   }
   return app.AnswerMessageBox();
 }

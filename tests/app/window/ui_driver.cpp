@@ -136,6 +136,13 @@ bool SaveScreenBmp(const RECT& rect, const std::wstring& path) {
   return ok;
 }
 
+bool SaveWindowsBmp(HWND form, HWND box, const std::wstring& path) {
+  RECT area{}, shown{};
+  GetWindowRect(form, &area);
+  if (box && GetWindowRect(box, &shown)) UnionRect(&area, &area, &shown);
+  return SaveScreenBmp(area, path);
+}
+
 Brimvale::Brimvale(const std::wstring& arguments, const std::vector<std::wstring>& env) {
   std::wstring exe = WinPath(BV_BRIMVALE_EXE);
   std::wstring cmd = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);

@@ -36,6 +36,8 @@ void PressKey(WORD vk, bool shift = false, bool ctrl = false, bool alt = false);
 
 // Saves the screen area of `rect` (screen coordinates) as a 24-bit BMP file.
 bool SaveScreenBmp(const RECT& rect, const std::wstring& path);
+// Saves the screen area that `form` and the shown `box` (may be null) cover together.
+bool SaveWindowsBmp(HWND form, HWND box, const std::wstring& path);
 
 class Brimvale {
  public:
