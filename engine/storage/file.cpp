@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "engine/storage/error.h"
+#include "engine/storage/wide_path.h"
 #include "engine/storage/io_faults.h"
 
 #ifdef _WIN32
@@ -38,13 +39,6 @@ void injectedFailure(IoFault f, const std::string& what, const std::string& path
 #ifdef _WIN32
 
 namespace {
-std::wstring widen(const std::string& s) {
-  if (s.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
-}
 
 bool diskFullError(DWORD e) { return e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL; }
 
@@ -59,7 +53,7 @@ bool writeSome(HANDLE h, uint64_t at, const char* p, size_t n, DWORD& put) {
 }  // namespace
 
 File::File(const std::string& path, bool writable) : writable_(writable), path_(path) {
-  std::wstring w = widen(path);
+  std::wstring w = widePath(path);
   DWORD attrs = GetFileAttributesW(w.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES) fail(3024, "Could not find the file", path);
   if (attrs & FILE_ATTRIBUTE_DIRECTORY) fail(3044, "The path is a folder, not a database file:", path);
@@ -78,7 +72,7 @@ std::unique_ptr<File> File::create(const std::string& path) {
   std::unique_ptr<File> f(new File());
   f->path_ = path;
   f->writable_ = true;
-  HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+  HANDLE h = CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) failWrite(diskFullError(GetLastError()), "cannot create", path);
   f->handle_ = h;
@@ -86,12 +80,12 @@ std::unique_ptr<File> File::create(const std::string& path) {
 }
 
 bool File::exists(const std::string& path) {
-  return GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(widePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void File::remove(const std::string& path) {
   injectedFailure(ioFaultFor(IoOp::Remove), "cannot remove", path);
-  if (!DeleteFileW(widen(path).c_str())) {
+  if (!DeleteFileW(widePath(path).c_str())) {
     DWORD e = GetLastError();
     if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) failWrite(false, "cannot remove", path);
   }
@@ -101,7 +95,7 @@ void File::remove(const std::string& path) {
 void File::syncDirectoryOf(const std::string&) {}
 
 File::File(const std::string& path, CreateNew) : writable_(true), path_(path) {
-  std::wstring w = widen(path);
+  std::wstring w = widePath(path);
   HANDLE h = CreateFileW(w.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "engine/storage/error.h"
+#include "engine/storage/wide_path.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -35,18 +36,8 @@ bool FileLocks::lock(uint64_t offset, Mode mode, int timeoutMs) {
 
 #ifdef _WIN32
 
-namespace {
-std::wstring widen(const std::string& s) {
-  if (s.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
-}
-}  // namespace
-
 FileLocks::FileLocks(const std::string& path, bool create) {
-  const std::wstring w = widen(path);
+  const std::wstring w = widePath(path);
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE h = CreateFileW(w.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
                          create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "engine/storage/table_spec.h"
 #include "engine/storage/text.h"
 
 namespace bv::storage {
@@ -53,23 +54,6 @@ class Reader {
   const std::vector<uint8_t>& b_;
   uint32_t page_;
 };
-
-// Fixed sizes of the fixed-length types, 0 for variable-only types.
-uint16_t fixedSizeOf(ColType t) {
-  switch (t) {
-    case ColType::Bool: return 0;
-    case ColType::Byte: return 1;
-    case ColType::Integer: return 2;
-    case ColType::Long: return 4;
-    case ColType::Currency: return 8;
-    case ColType::Single: return 4;
-    case ColType::Double: return 8;
-    case ColType::DateTime: return 8;
-    case ColType::Guid: return 16;
-    case ColType::Decimal: return 17;
-    default: return 0;
-  }
-}
 
 bool knownType(uint8_t t) {
   return (t >= 0x01 && t <= 0x0C) || t == 0x0F || t == 0x10 || t == 0x11;
@@ -155,7 +139,7 @@ TableDef readTableDef(const Database& db, uint32_t page, std::u16string name) {
     c.hyperlink = c.type == ColType::Memo && (c.flags & kColHyperlink) != 0;
     c.compressedUnicode = j4 && c.isText() && (c.extraFlags & 0x01) != 0;
     if (c.fixed) {
-      const uint16_t sz = fixedSizeOf(c.type);
+      const uint16_t sz = fixedColumnSize(c.type);
       if (sz != 0 && c.length < sz) c.length = sz;
     }
     if (c.isLongValue()) c.fixed = false;
