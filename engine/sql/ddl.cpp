@@ -1,7 +1,7 @@
 #include "engine/sql/ddl.h"
 
 #include "engine/sql/ddl_index.h"
-#include "engine/sql/ddl_table_spec.h"
+#include "engine/sql/ddl_table_design.h"
 #include "engine/storage/column_edit.h"
 #include "engine/storage/create_table.h"
 #include "engine/storage/drop_table.h"
@@ -36,19 +36,19 @@ bool isDataDefinition(const Statement& st) {
 
 int64_t executeDdl(storage::Database& db, const Statement& st, const ActionOptions& options) {
   // Work out what can be worked out before a unit starts (a bad definition needs no unit).
-  storage::TableSpec spec;
-  std::vector<storage::RelationshipSpec> relationships;
+  storage::TableDesign design;
+  std::vector<storage::RelationshipDesign> relationships;
   if (const auto* c = std::get_if<CreateTableStmt>(&st.body)) {
-    spec = tableSpecOf(*c, db.isJet4(), st.text);
+    design = tableDesignOf(*c, db.isJet4(), st.text);
     relationships = foreignKeysOf(*c);
   }
   const AlterTableStmt* alter = std::get_if<AlterTableStmt>(&st.body);
   using Action = AlterTableStmt::Action;
   if (alter && alter->action == Action::AlterColumn)
     throw JetError(3251, "ALTER TABLE ALTER COLUMN is not supported by this engine yet; nothing was changed.");
-  storage::ColumnSpec added;
+  storage::ColumnDesign added;
   if (alter && alter->action == Action::AddColumn) {
-    added = columnSpecOf(alter->field, db.isJet4(), st.text);
+    added = columnDesignOf(alter->field, db.isJet4(), st.text);
     // Properties of an added column would have to be merged into the table's own list.
     if (added.required || !added.defaultValue.empty() || !alter->field.constraints.empty())
       throw JetError(3251, "NOT NULL, DEFAULT or a constraint on an added column is not supported by this engine "
@@ -60,8 +60,8 @@ int64_t executeDdl(storage::Database& db, const Statement& st, const ActionOptio
   storage::WriteUnit unit(db, wo);
   switch (st.kind()) {
     case StatementKind::CreateTable:
-      storage::createTable(unit, spec);
-      for (const storage::RelationshipSpec& r : relationships) storage::addRelationship(unit, r);
+      storage::createTable(unit, design);
+      for (const storage::RelationshipDesign& r : relationships) storage::addRelationship(unit, r);
       break;
     case StatementKind::AlterTable:
       if (alter->action == Action::AddColumn) {

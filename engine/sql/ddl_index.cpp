@@ -1,6 +1,6 @@
 #include "engine/sql/ddl_index.h"
 
-#include "engine/sql/ddl_table_spec.h"
+#include "engine/sql/ddl_table_design.h"
 #include "engine/storage/create_table.h"
 #include "engine/storage/relationship.h"
 #include "engine/storage/error.h"
@@ -23,14 +23,14 @@ void requireTable(storage::WriteUnit& unit, const std::u16string& name) {
 void createIndex(storage::WriteUnit& unit, const CreateIndexStmt& st) {
   storage::checkObjectName(st.index);
   requireTable(unit, st.table);
-  storage::IndexSpec spec;
-  spec.name = st.index;
-  for (const IndexColumn& c : st.columns) spec.columns.push_back({c.name, !c.descending});
-  spec.primaryKey = st.primary;
-  spec.unique = st.unique || st.primary;
-  spec.required = st.primary || st.disallowNull;
-  spec.ignoreNulls = st.ignoreNull;
-  storage::addIndex(unit, st.table, spec);
+  storage::IndexDesign design;
+  design.name = st.index;
+  for (const IndexColumn& c : st.columns) design.columns.push_back({c.name, !c.descending});
+  design.primaryKey = st.primary;
+  design.unique = st.unique || st.primary;
+  design.required = st.primary || st.disallowNull;
+  design.ignoreNulls = st.ignoreNull;
+  storage::addIndex(unit, st.table, design);
 }
 
 void dropIndex(storage::WriteUnit& unit, const DropIndexStmt& st) {
@@ -49,9 +49,9 @@ void alterConstraint(storage::WriteUnit& unit, const AlterTableStmt& st) {
     storage::addRelationship(unit, relationshipOf(c, st.table, c.columns));
     return;
   }
-  storage::IndexSpec spec = indexSpecOf(c);
-  storage::checkObjectName(spec.name);
-  storage::addIndex(unit, st.table, spec);
+  storage::IndexDesign design = indexDesignOf(c);
+  storage::checkObjectName(design.name);
+  storage::addIndex(unit, st.table, design);
 }
 
 }  // namespace bv::sql

@@ -450,7 +450,7 @@ bool yesNoWord(const std::u16string& s, bool* out) {
 
 }  // namespace
 
-Value coerceToColumn(const Value& v, const ColumnSpec& t) {
+Value coerceToColumn(const Value& v, const TargetColumn& t) {
   if (v.isNull()) return t.type == ColType::Bool ? Value(false) : Value();
   if ((v.kind() == Kind::Binary || v.kind() == Kind::Guid) && t.type != ColType::Binary &&
       t.type != ColType::OLE && t.type != ColType::Guid && t.type != ColType::Text &&
@@ -521,7 +521,7 @@ Value coerceToColumn(const Value& v, const ColumnSpec& t) {
 
 Value coerceToColumn(const Value& v, ColType type, uint32_t maxLength, uint8_t precision,
                      uint8_t scale) {
-  return coerceToColumn(v, ColumnSpec{type, maxLength, precision, scale});
+  return coerceToColumn(v, TargetColumn{type, maxLength, precision, scale});
 }
 
 }  // namespace bv::sql

@@ -90,7 +90,7 @@ class TextOrderScope {
 void appendTextBucket(std::u16string_view s, std::string& out);
 
 // What an UPDATE/INSERT target column accepts.
-struct ColumnSpec {
+struct TargetColumn {
   ColType type = ColType::Text;
   uint32_t maxLength = 0;   // Text: max characters (0 = no limit); Binary: max bytes
   uint8_t precision = 18;   // Decimal
@@ -102,7 +102,7 @@ struct ColumnSpec {
 // converts them on assignment (numbers round half to even into integer columns, text must
 // parse). Out-of-range numbers give 3349, overlong text or binary 3163, values that cannot
 // be converted 3464.
-Value coerceToColumn(const Value& v, const ColumnSpec& target);
+Value coerceToColumn(const Value& v, const TargetColumn& target);
 Value coerceToColumn(const Value& v, ColType type, uint32_t maxLength = 0,
                      uint8_t precision = 18, uint8_t scale = 0);
 

@@ -9,7 +9,7 @@
 
 namespace bv::storage {
 
-void addColumn(WriteUnit& unit, const std::u16string& table, const ColumnSpec& column) {
+void addColumn(WriteUnit& unit, const std::u16string& table, const ColumnDesign& column) {
   Database& db = unit.db();
   const bool jet4 = db.isJet4();
   TableDef t = *db.table(table);
@@ -18,7 +18,7 @@ void addColumn(WriteUnit& unit, const std::u16string& table, const ColumnSpec& c
   if (t.columns.size() >= 255 || t.maxColumns >= 255)
     throw JetError(3190, "The table '" + toUtf8(t.name) + "' cannot take more columns.");
   // Lay the column out alone to get its descriptor, then place it after everything in use.
-  TableSpec one;
+  TableDesign one;
   one.name = t.name;
   one.columns = {column};
   ColumnDef c = layoutTable(one, jet4).columns.front();

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/storage/table_spec.h"
+#include "engine/storage/table_design.h"
 
 namespace bv::storage {
 
@@ -13,7 +13,7 @@ class WriteUnit;
 
 // JetError 3380 (the table has a column of that name), 3190 (255 columns already), and the
 // column errors of layoutTable.
-void addColumn(WriteUnit& unit, const std::u16string& table, const ColumnSpec& column);
+void addColumn(WriteUnit& unit, const std::u16string& table, const ColumnDesign& column);
 
 // JetError 3265 (no such column), 3280 (an index uses it), 3303 (a relationship uses it),
 // 3264 (it is the table's last column).

@@ -14,7 +14,7 @@
 #include "engine/storage/page_build.h"
 #include "engine/storage/row_image.h"
 #include "engine/storage/system_tables.h"
-#include "engine/storage/table_spec.h"
+#include "engine/storage/table_design.h"
 #include "engine/storage/tdef_encode.h"
 
 namespace bv::storage {
@@ -70,7 +70,7 @@ std::vector<uint8_t> headerPage(bool jet4, const CreateOptions& o, double create
 
 // One system table while the file is being laid out.
 struct Planned {
-  TableSpec spec;
+  TableDesign design;
   TableDef def;
   uint32_t tdefPage = 0;
   std::vector<uint32_t> mapsPages;  // the pages holding the table's usage maps
@@ -119,10 +119,10 @@ void createDatabase(const std::string& path, JetVersion version, const CreateOpt
   // of its indexes, then the data pages of the tables that start with rows.
   std::vector<Planned> tables;
   uint32_t next = 2;
-  for (TableSpec& s : systemTableSpecs(jet4)) {
+  for (TableDesign& s : systemTableDesigns(jet4)) {
     Planned t;
     t.def = layoutTable(s, jet4);
-    t.spec = std::move(s);
+    t.design = std::move(s);
     t.tdefPage = next++;
     tables.push_back(std::move(t));
   }

@@ -20,15 +20,15 @@ void checkObjectName(const std::u16string& name) {
   if (!ok) throw JetError(3125, "'" + toUtf8(name) + "' is not a valid name.");
 }
 
-uint32_t createTable(WriteUnit& unit, const TableSpec& spec, double created) {
+uint32_t createTable(WriteUnit& unit, const TableDesign& design, double created) {
   Database& db = unit.db();
   const bool jet4 = db.isJet4();
-  checkObjectName(spec.name);
-  for (const ColumnSpec& c : spec.columns) checkObjectName(c.name);
-  for (const IndexSpec& i : spec.indexes) checkObjectName(i.name);
-  if (const CatalogEntry* e = db.findObject(spec.name); e && e->kind != ObjectKind::Other)
-    throw JetError(3010, "Table '" + toUtf8(spec.name) + "' already exists.");
-  TableDef def = layoutTable(spec, jet4);
+  checkObjectName(design.name);
+  for (const ColumnDesign& c : design.columns) checkObjectName(c.name);
+  for (const IndexDesign& i : design.indexes) checkObjectName(i.name);
+  if (const CatalogEntry* e = db.findObject(design.name); e && e->kind != ObjectKind::Other)
+    throw JetError(3010, "Table '" + toUtf8(design.name) + "' already exists.");
+  TableDef def = layoutTable(design, jet4);
   const size_t tdefLength = encodeTableDef(def, jet4).size();  // pointers do not change it
 
   std::vector<uint32_t> tdefPages;
@@ -76,11 +76,11 @@ uint32_t createTable(WriteUnit& unit, const TableSpec& spec, double created) {
   for (size_t i = 0; i < images.size(); ++i) std::copy(images[i].begin(), images[i].end(), unit.modify(tdefPages[i]));
 
   std::vector<Value> row =
-      catalogRow(static_cast<int32_t>(tdef), kTablesContainerId, spec.name, kObjTable,
-                 spec.system ? kSystemObjectFlag : 0, created != 0 ? created : currentDateTime(), userOwner(jet4));
+      catalogRow(static_cast<int32_t>(tdef), kTablesContainerId, design.name, kObjTable,
+                 design.system ? kSystemObjectFlag : 0, created != 0 ? created : currentDateTime(), userOwner(jet4));
   // Required and DefaultValue live in the catalog row's property list.
   ObjectProperties props;
-  for (const ColumnSpec& c : spec.columns) {
+  for (const ColumnDesign& c : design.columns) {
     PropertyBlock block;
     block.name = c.name;
     if (c.required) block.properties.push_back({u"Required", static_cast<uint8_t>(ColType::Bool), 0, Value(true)});

@@ -80,21 +80,21 @@ void rewriteTableDef(WriteUnit& unit, TableDef& t) {
   t.tdefPages = pages;
 }
 
-int addIndex(WriteUnit& unit, const std::u16string& table, const IndexSpec& spec) {
+int addIndex(WriteUnit& unit, const std::u16string& table, const IndexDesign& design) {
   Database& db = unit.db();
   const bool jet4 = db.isJet4();
   TableDef t = *db.table(table);
   for (const IndexDef& d : t.indexes) {
-    if (jetNameEquals(d.name, spec.name))
-      throw JetError(3375, "The table '" + toUtf8(t.name) + "' already has an index named '" + toUtf8(spec.name) + "'.");
-    if (spec.primaryKey && d.primaryKey)
+    if (jetNameEquals(d.name, design.name))
+      throw JetError(3375, "The table '" + toUtf8(t.name) + "' already has an index named '" + toUtf8(design.name) + "'.");
+    if (design.primaryKey && d.primaryKey)
       throw JetError(3283, "The table '" + toUtf8(t.name) + "' already has a primary key.");
   }
-  if (spec.columns.empty() || spec.columns.size() > 10)
+  if (design.columns.empty() || design.columns.size() > 10)
     throw JetError(3264, "An index names between 1 and 10 columns.");
 
   RealIndexDef ri;
-  for (const IndexColumnSpec& c : spec.columns) {
+  for (const IndexColumnDesign& c : design.columns) {
     const int pos = t.findColumn(c.column);
     if (pos < 0)
       throw JetError(3265, "The table '" + toUtf8(t.name) + "' has no column named '" + toUtf8(c.column) + "'.");
@@ -103,25 +103,25 @@ int addIndex(WriteUnit& unit, const std::u16string& table, const IndexSpec& spec
       throw JetError(3367, "The column '" + toUtf8(col.name) + "' cannot be indexed.");
     ri.columns.push_back({col.number, c.ascending});
   }
-  ri.flags = static_cast<uint8_t>(((spec.unique || spec.primaryKey) ? kUnique : 0) |
-                                  (spec.ignoreNulls ? kIgnoreNulls : 0) | (spec.required ? kRequired : 0) |
+  ri.flags = static_cast<uint8_t>(((design.unique || design.primaryKey) ? kUnique : 0) |
+                                  (design.ignoreNulls ? kIgnoreNulls : 0) | (design.required ? kRequired : 0) |
                                   (jet4 ? 0x80 : 0));
 
   IndexDef d;
-  d.name = spec.name;
+  d.name = design.name;
   for (const IndexDef& x : t.indexes) d.indexNumber = std::max(d.indexNumber, x.indexNumber + 1);
   d.columns = ri.columns;
-  d.primaryKey = spec.primaryKey;
-  d.unique = spec.unique || spec.primaryKey;
-  d.ignoreNulls = spec.ignoreNulls;
-  d.required = spec.required;
-  d.foreignKey = spec.foreignKey;
-  d.fkSide = spec.fkSide;
-  d.fkOtherIndex = spec.fkOtherIndex;
-  d.fkOtherTable = spec.fkOtherTable;
-  d.cascadeFlags1 = spec.cascadeUpdate ? 0x01 : 0;
-  d.cascadeFlags2 = spec.cascadeDelete ? 0x01 : 0;
-  if (spec.foreignKey && spec.fkSide == 1) {
+  d.primaryKey = design.primaryKey;
+  d.unique = design.unique || design.primaryKey;
+  d.ignoreNulls = design.ignoreNulls;
+  d.required = design.required;
+  d.foreignKey = design.foreignKey;
+  d.fkSide = design.fkSide;
+  d.fkOtherIndex = design.fkOtherIndex;
+  d.fkOtherTable = design.fkOtherTable;
+  d.cascadeFlags1 = design.cascadeUpdate ? 0x01 : 0;
+  d.cascadeFlags2 = design.cascadeDelete ? 0x01 : 0;
+  if (design.foreignKey && design.fkSide == 1) {
     // The referenced end: the rows are already indexed by a unique index on these columns.
     for (size_t r = 0; r < t.realIndexes.size(); ++r) {
       const RealIndexDef& have = t.realIndexes[r];
@@ -146,12 +146,12 @@ int addIndex(WriteUnit& unit, const std::u16string& table, const IndexSpec& spec
   while (cur.next()) {
     cur.readRow(row);
     const bool allNull = allKeyColumnsNull(ri.columns, t, row);
-    if (spec.required || spec.primaryKey) {
+    if (design.required || design.primaryKey) {
       for (const IndexColumn& c : ri.columns)
         if (row[static_cast<size_t>(t.columnByNumber(c.columnNumber))].isNull())
-          throw JetError(3058, "The index '" + toUtf8(spec.name) + "' does not allow Null, and a row holds one.");
+          throw JetError(3058, "The index '" + toUtf8(design.name) + "' does not allow Null, and a row holds one.");
     }
-    if (spec.ignoreNulls && allNull) continue;
+    if (design.ignoreNulls && allNull) continue;
     IndexEntry e;
     e.key = encodeKey(ri, t, row, jet4);
     e.dataPage = cur.rowId().page;
@@ -163,7 +163,7 @@ int addIndex(WriteUnit& unit, const std::u16string& table, const IndexSpec& spec
   for (size_t i = 0; i < entries.size(); ++i) {
     if (i > 0 && entries[i].key == entries[i - 1].key) {
       if (ri.flags & kUnique)
-        throw JetError(3022, "The index '" + toUtf8(spec.name) + "' would hold duplicate values.");
+        throw JetError(3022, "The index '" + toUtf8(design.name) + "' would hold duplicate values.");
       continue;
     }
     ++distinct;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/storage/table_spec.h"
+#include "engine/storage/table_design.h"
 
 namespace bv::storage {
 
@@ -16,7 +16,7 @@ class WriteUnit;
 // Null), kErrKeyNotEncodable (a value without a key). A foreign key on the referenced side
 // (fkSide 1) uses the B-tree of the unique index over the same columns (3800 without one).
 // Returns the new logical index's number.
-int addIndex(WriteUnit& unit, const std::u16string& table, const IndexSpec& spec);
+int addIndex(WriteUnit& unit, const std::u16string& table, const IndexDesign& design);
 
 // JetError 3371 (no index of that name), 3303 (it is one end of a relationship).
 void removeIndex(WriteUnit& unit, const std::u16string& table, const std::u16string& index);

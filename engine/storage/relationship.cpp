@@ -50,27 +50,27 @@ std::u16string referencedIndexName(const TableDef& t) {
 
 }  // namespace
 
-void addRelationship(WriteUnit& unit, const RelationshipSpec& spec) {
+void addRelationship(WriteUnit& unit, const RelationshipDesign& design) {
   Database& db = unit.db();
   const bool jet4 = db.isJet4();
-  const TableDef foreign = *userTable(db, spec.table);
-  const TableDef primary = *userTable(db, spec.referencedTable);
+  const TableDef foreign = *userTable(db, design.table);
+  const TableDef primary = *userTable(db, design.referencedTable);
   if (foreign.tdefPage == primary.tdefPage)
     throw JetError(3251, "A relationship of a table with itself is not supported by this engine yet.");
-  std::vector<std::u16string> refNames = spec.referencedColumns;
+  std::vector<std::u16string> refNames = design.referencedColumns;
   if (refNames.empty()) {
     for (const IndexDef& d : primary.indexes) {
       if (!d.primaryKey) continue;
       for (const IndexColumn& c : d.columns) refNames.push_back(primary.columns[static_cast<size_t>(primary.columnByNumber(c.columnNumber))].name);
     }
   }
-  const std::vector<IndexColumn> fcols = resolve(foreign, spec.columns);
+  const std::vector<IndexColumn> fcols = resolve(foreign, design.columns);
   const std::vector<IndexColumn> pcols = resolve(primary, refNames);
   if (fcols.empty() || fcols.size() != pcols.size() || fcols.size() > 10)
     throw JetError(3265, "The relationship names " + std::to_string(fcols.size()) + " columns in '" +
                              toUtf8(foreign.name) + "' and " + std::to_string(pcols.size()) + " in '" +
                              toUtf8(primary.name) + "'.");
-  const std::u16string name = spec.name.empty() ? primary.name + foreign.name : spec.name;
+  const std::u16string name = design.name.empty() ? primary.name + foreign.name : design.name;
   checkObjectName(name);
   for (const CatalogEntry& e : db.catalog()) {
     if (e.parentId == kRelationshipsContainerId && jetNameEquals(e.name, name))
@@ -106,16 +106,16 @@ void addRelationship(WriteUnit& unit, const RelationshipSpec& spec) {
   int nextPrimary = 0, nextForeign = 0;
   for (const IndexDef& d : primary.indexes) nextPrimary = std::max(nextPrimary, d.indexNumber + 1);
   for (const IndexDef& d : foreign.indexes) nextForeign = std::max(nextForeign, d.indexNumber + 1);
-  IndexSpec fk;
+  IndexDesign fk;
   fk.name = name;
-  for (const std::u16string& c : spec.columns) fk.columns.push_back({c, true});
+  for (const std::u16string& c : design.columns) fk.columns.push_back({c, true});
   fk.foreignKey = true;
   fk.fkSide = 2;
   fk.fkOtherIndex = nextPrimary;
   fk.fkOtherTable = primary.tdefPage;
-  fk.cascadeUpdate = spec.cascadeUpdate;
-  fk.cascadeDelete = spec.cascadeDelete;
-  IndexSpec pkEnd = fk;
+  fk.cascadeUpdate = design.cascadeUpdate;
+  fk.cascadeDelete = design.cascadeDelete;
+  IndexDesign pkEnd = fk;
   pkEnd.name = referencedIndexName(primary);
   pkEnd.columns.clear();
   for (const std::u16string& c : refNames) pkEnd.columns.push_back({c, true});
@@ -125,7 +125,7 @@ void addRelationship(WriteUnit& unit, const RelationshipSpec& spec) {
   addIndex(unit, primary.name, pkEnd);
   addIndex(unit, foreign.name, fk);
 
-  const int32_t grbit = (spec.cascadeUpdate ? kRelCascadeUpdate : 0) | (spec.cascadeDelete ? kRelCascadeDelete : 0);
+  const int32_t grbit = (design.cascadeUpdate ? kRelCascadeUpdate : 0) | (design.cascadeDelete ? kRelCascadeDelete : 0);
   TableWriter rels(unit, u"MSysRelationships");
   for (size_t i = 0; i < fcols.size(); ++i) {
     std::vector<Value> r = {Value(name),
@@ -143,7 +143,7 @@ void addRelationship(WriteUnit& unit, const RelationshipSpec& spec) {
   for (const CatalogEntry& e : db.catalog())
     if (e.id < 0 && e.id >= id) id = e.id + 1;
   TableWriter(unit, 2).insert(catalogRow(id, kRelationshipsContainerId, name, kObjRelationship, 0,
-                                         spec.created != 0 ? spec.created : currentDateTime(),
+                                         design.created != 0 ? design.created : currentDateTime(),
                                          userOwner(jet4)));
   db.catalogChanged();
 }

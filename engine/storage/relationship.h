@@ -9,7 +9,7 @@ namespace bv::storage {
 
 class WriteUnit;
 
-struct RelationshipSpec {
+struct RelationshipDesign {
   std::u16string name;  // empty: the two table names joined, as Access names them
   std::u16string table;  // the referencing (foreign) table
   std::vector<std::u16string> columns;
@@ -22,6 +22,6 @@ struct RelationshipSpec {
 // JetError 3371 (a table is missing), 3265 (a column is missing, or the column counts
 // differ), 3012 (a relationship of that name exists), 3800 (the referenced columns have no
 // unique index), 3201 (a row of the referencing table has no related row).
-void addRelationship(WriteUnit& unit, const RelationshipSpec& spec);
+void addRelationship(WriteUnit& unit, const RelationshipDesign& design);
 
 }  // namespace bv::storage

@@ -7,8 +7,8 @@ namespace {
 // Descriptor flag bits Jet sets on the columns of system tables.
 constexpr uint8_t kSysCol = 0x10, kSysOwnerCol = 0x30;
 
-ColumnSpec col(const char16_t* name, ColType type, uint8_t extra = kSysCol) {
-  ColumnSpec c;
+ColumnDesign col(const char16_t* name, ColType type, uint8_t extra = kSysCol) {
+  ColumnDesign c;
   c.name = name;
   c.type = type;
   c.size = 255;
@@ -16,8 +16,8 @@ ColumnSpec col(const char16_t* name, ColType type, uint8_t extra = kSysCol) {
   return c;
 }
 
-IndexSpec index(const char16_t* name, std::vector<const char16_t*> columns) {
-  IndexSpec s;
+IndexDesign index(const char16_t* name, std::vector<const char16_t*> columns) {
+  IndexDesign s;
   s.name = name;
   for (const char16_t* c : columns) s.columns.push_back({c, true});
   return s;
@@ -40,10 +40,10 @@ Sids sidsFor(bool jet4) {
 Bytes systemOwner(bool jet4) { return jet4 ? sid(0x06, 0xEA) : sid(0x02, 0x03); }
 Bytes userOwner(bool jet4) { return sidsFor(jet4).admins; }
 
-std::vector<TableSpec> systemTableSpecs(bool jet4) {
-  std::vector<TableSpec> out;
+std::vector<TableDesign> systemTableDesigns(bool jet4) {
+  std::vector<TableDesign> out;
 
-  TableSpec objects;
+  TableDesign objects;
   objects.name = u"MSysObjects";
   objects.system = true;
   objects.columns = {col(u"Id", ColType::Long),          col(u"ParentId", ColType::Long),
@@ -55,24 +55,24 @@ std::vector<TableSpec> systemTableSpecs(bool jet4) {
                      col(u"RmtInfoLong", ColType::OLE),  col(u"Lv", ColType::OLE),
                      col(u"LvProp", ColType::OLE),       col(u"LvModule", ColType::OLE),
                      col(u"LvExtra", ColType::OLE)};
-  IndexSpec parentName = index(u"ParentIdName", {u"ParentId", u"Name"});
+  IndexDesign parentName = index(u"ParentIdName", {u"ParentId", u"Name"});
   parentName.unique = true;
-  IndexSpec id = index(u"Id", {u"Id"});
+  IndexDesign id = index(u"Id", {u"Id"});
   id.primaryKey = true;
   objects.indexes = {parentName, id};
   out.push_back(std::move(objects));
 
-  TableSpec aces;
+  TableDesign aces;
   aces.name = u"MSysACEs";
   aces.system = true;
   aces.columns = {col(u"ObjectId", ColType::Long), col(u"SID", ColType::Binary, kSysOwnerCol),
                   col(u"ACM", ColType::Long), col(u"FInheritable", ColType::Bool)};
-  IndexSpec objectId = index(u"ObjectId", {u"ObjectId"});
+  IndexDesign objectId = index(u"ObjectId", {u"ObjectId"});
   objectId.required = true;
   aces.indexes = {objectId};
   out.push_back(std::move(aces));
 
-  TableSpec queries;
+  TableDesign queries;
   queries.name = u"MSysQueries";
   queries.system = true;
   queries.columns = {col(u"ObjectId", ColType::Long), col(u"Attribute", ColType::Byte),
@@ -80,12 +80,12 @@ std::vector<TableSpec> systemTableSpecs(bool jet4) {
                      col(u"Name2", ColType::Text),    col(u"Expression", ColType::Memo),
                      col(u"Flag", ColType::Integer)};
   if (jet4) queries.columns.push_back(col(u"LvExtra", ColType::Long));
-  IndexSpec objAttr = index(u"ObjectIdAttribute", {u"ObjectId", u"Attribute", u"Order"});
+  IndexDesign objAttr = index(u"ObjectIdAttribute", {u"ObjectId", u"Attribute", u"Order"});
   objAttr.primaryKey = true;
   queries.indexes = {objAttr};
   out.push_back(std::move(queries));
 
-  TableSpec rels;
+  TableDesign rels;
   rels.name = u"MSysRelationships";
   rels.system = true;
   rels.columns = {col(u"szRelationship", ColType::Text), col(u"grbit", ColType::Long),
@@ -93,7 +93,7 @@ std::vector<TableSpec> systemTableSpecs(bool jet4) {
                   col(u"szObject", ColType::Text),       col(u"szColumn", ColType::Text),
                   col(u"szReferencedObject", ColType::Text), col(u"szReferencedColumn", ColType::Text)};
   for (const char16_t* n : {u"szRelationship", u"szObject", u"szReferencedObject"}) {
-    IndexSpec s = index(n, {n});
+    IndexDesign s = index(n, {n});
     s.ignoreNulls = true;
     rels.indexes.push_back(s);
   }
@@ -127,7 +127,7 @@ std::vector<std::vector<Value>> initialCatalogRows(bool jet4, double created) {
   rows.push_back(catalogRow(kDatabaseObjectId, kDatabasesContainerId, u"MSysDb", kObjDatabase,
                             kSystemObjectFlag, created, userOwner(jet4)));
   int32_t page = 2;
-  for (const TableSpec& t : systemTableSpecs(jet4))
+  for (const TableDesign& t : systemTableDesigns(jet4))
     rows.push_back(catalogRow(page++, kTablesContainerId, t.name, kObjTable, kSystemObjectFlag, created, sys));
   return rows;
 }

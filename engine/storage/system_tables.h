@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/storage/table_spec.h"
+#include "engine/storage/table_design.h"
 #include "engine/storage/value.h"
 
 namespace bv::storage {
@@ -30,7 +30,7 @@ enum MSysObjectsColumn : size_t {
 };
 
 // The four tables in the order their TDEFs take pages 2, 3, 4, 5.
-std::vector<TableSpec> systemTableSpecs(bool jet4);
+std::vector<TableDesign> systemTableDesigns(bool jet4);
 
 // The owner stored in MSysObjects.Owner of objects the engine creates.
 Bytes systemOwner(bool jet4);

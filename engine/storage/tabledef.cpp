@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "engine/storage/table_spec.h"
+#include "engine/storage/table_design.h"
 #include "engine/storage/text.h"
 
 namespace bv::storage {

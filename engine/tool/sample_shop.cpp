@@ -14,9 +14,9 @@ namespace bv::tool {
 
 namespace {
 
-using storage::ColumnSpec;
-using storage::IndexSpec;
-using storage::TableSpec;
+using storage::ColumnDesign;
+using storage::IndexDesign;
+using storage::TableDesign;
 
 constexpr double kCreated = 45292.375;  // 2024-01-01 09:00, the sample's fixed birthday
 
@@ -32,8 +32,8 @@ class Dice {
   uint64_t state_ = 20240101;
 };
 
-ColumnSpec col(const char16_t* name, ColType type, uint16_t size = 0) {
-  ColumnSpec c;
+ColumnDesign col(const char16_t* name, ColType type, uint16_t size = 0) {
+  ColumnDesign c;
   c.name = name;
   c.type = type;
   c.size = size;
@@ -41,8 +41,8 @@ ColumnSpec col(const char16_t* name, ColType type, uint16_t size = 0) {
   return c;
 }
 
-IndexSpec primaryKey(const char16_t* column) {
-  IndexSpec s;
+IndexDesign primaryKey(const char16_t* column) {
+  IndexDesign s;
   s.name = u"PrimaryKey";
   s.columns = {{column, true}};
   s.primaryKey = true;
@@ -51,16 +51,16 @@ IndexSpec primaryKey(const char16_t* column) {
   return s;
 }
 
-IndexSpec plainIndex(const char16_t* name, const char16_t* column, bool unique = false) {
-  IndexSpec s;
+IndexDesign plainIndex(const char16_t* name, const char16_t* column, bool unique = false) {
+  IndexDesign s;
   s.name = name;
   s.columns = {{column, true}};
   s.unique = unique;
   return s;
 }
 
-TableSpec customers() {
-  TableSpec t;
+TableDesign customers() {
+  TableDesign t;
   t.name = u"Customers";
   t.columns = {col(u"CustomerID", ColType::Long), col(u"Name", ColType::Text, 60), col(u"City", ColType::Text, 40),
                col(u"Country", ColType::Text, 40), col(u"Email", ColType::Text, 80), col(u"Since", ColType::DateTime)};
@@ -69,8 +69,8 @@ TableSpec customers() {
   return t;
 }
 
-TableSpec products() {
-  TableSpec t;
+TableDesign products() {
+  TableDesign t;
   t.name = u"Products";
   t.columns = {col(u"ProductID", ColType::Long), col(u"Name", ColType::Text, 60), col(u"Category", ColType::Text, 30),
                col(u"Price", ColType::Currency), col(u"InStock", ColType::Bool), col(u"Description", ColType::Memo)};
@@ -79,8 +79,8 @@ TableSpec products() {
   return t;
 }
 
-TableSpec orders() {
-  TableSpec t;
+TableDesign orders() {
+  TableDesign t;
   t.name = u"Orders";
   t.columns = {col(u"OrderID", ColType::Long), col(u"CustomerID", ColType::Long), col(u"OrderDate", ColType::DateTime),
                col(u"Shipped", ColType::Bool), col(u"Note", ColType::Memo)};
@@ -89,8 +89,8 @@ TableSpec orders() {
   return t;
 }
 
-TableSpec orderLines() {
-  TableSpec t;
+TableDesign orderLines() {
+  TableDesign t;
   t.name = u"OrderLines";
   t.columns = {col(u"LineID", ColType::Long), col(u"OrderID", ColType::Long), col(u"ProductID", ColType::Long),
                col(u"Quantity", ColType::Integer), col(u"UnitPrice", ColType::Currency)};
@@ -161,7 +161,7 @@ void writeSampleShop(const std::string& path) {
   storage::createDatabase(path, storage::JetVersion::Jet4, options);
   auto db = storage::Database::open(path, storage::OpenMode::ReadWrite);
   storage::WriteUnit unit(*db, storage::WriteOptions{false});
-  for (const TableSpec& t : {customers(), products(), orders(), orderLines()}) storage::createTable(unit, t, kCreated);
+  for (const TableDesign& t : {customers(), products(), orders(), orderLines()}) storage::createTable(unit, t, kCreated);
 
   Dice dice;
   const size_t people = sizeof kPeople / sizeof kPeople[0];
@@ -205,7 +205,7 @@ void writeSampleShop(const std::string& path) {
     }
   }
   // Relationships after the rows: each one checks that every row has its related row.
-  storage::RelationshipSpec r;
+  storage::RelationshipDesign r;
   r.created = kCreated;
   r.table = u"Orders";
   r.columns = {u"CustomerID"};

@@ -344,7 +344,7 @@ TEST(ExprCoerce, ColumnTargets) {
   struct Bad {
     const char* what;
     Value v;
-    ColumnSpec target;
+    TargetColumn target;
     int number;
   } bad[] = {
       {"Integer overflow", L(40000), {ColType::Integer}, 3349},

@@ -58,7 +58,7 @@ inline int jetErrorOf(const std::function<void()>& f) {
 
 // Builds a Jet 4 LvProp blob: (block name, [(property, type, value bytes)]) with the
 // names chunk first, as Access writes them.
-struct PropSpec {
+struct PropValue {
   std::u16string name;
   uint8_t type;
   std::vector<uint8_t> value;
@@ -71,10 +71,10 @@ inline std::vector<uint8_t> utf16(std::u16string_view s) {
   }
   return out;
 }
-inline PropSpec textProp(std::u16string name, std::u16string_view value) { return {std::move(name), 12, utf16(value)}; }
-inline PropSpec boolProp(std::u16string name, bool v) { return {std::move(name), 1, {static_cast<uint8_t>(v ? 1 : 0)}}; }
+inline PropValue textProp(std::u16string name, std::u16string_view value) { return {std::move(name), 12, utf16(value)}; }
+inline PropValue boolProp(std::u16string name, bool v) { return {std::move(name), 1, {static_cast<uint8_t>(v ? 1 : 0)}}; }
 
-inline std::vector<uint8_t> lvPropBlob(const std::vector<std::pair<std::u16string, std::vector<PropSpec>>>& blocks) {
+inline std::vector<uint8_t> lvPropBlob(const std::vector<std::pair<std::u16string, std::vector<PropValue>>>& blocks) {
   std::vector<std::u16string> names;
   auto nameIndex = [&](const std::u16string& n) {
     for (size_t i = 0; i < names.size(); ++i)

@@ -83,7 +83,7 @@ class TableRulesTest : public ::testing::Test {
     db_ = Database::open(kJet4);
     table_ = db_->table(u"Table1");
   }
-  TableRules rulesWith(const std::vector<std::pair<std::u16string, std::vector<bv::test::PropSpec>>>& blocks) {
+  TableRules rulesWith(const std::vector<std::pair<std::u16string, std::vector<bv::test::PropValue>>>& blocks) {
     return TableRules(*table_, bv::storage::parseProperties(*db_, bv::test::lvPropBlob(blocks)), true);
   }
   std::vector<Value> row(std::u16string a, int32_t e) {

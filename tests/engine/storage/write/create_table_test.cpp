@@ -16,8 +16,8 @@
 namespace bv::storage {
 namespace {
 
-ColumnSpec column(const char16_t* name, ColType type, uint16_t size = 0) {
-  ColumnSpec c;
+ColumnDesign column(const char16_t* name, ColType type, uint16_t size = 0) {
+  ColumnDesign c;
   c.name = name;
   c.type = type;
   c.size = size;
@@ -25,8 +25,8 @@ ColumnSpec column(const char16_t* name, ColType type, uint16_t size = 0) {
 }
 
 // One column of every type a table can have.
-TableSpec everyType(bool jet4) {
-  TableSpec t;
+TableDesign everyType(bool jet4) {
+  TableDesign t;
   t.name = u"Every Type";
   t.columns = {column(u"ID", ColType::Long),       column(u"Flag", ColType::Bool),
                column(u"Small", ColType::Byte),    column(u"Int", ColType::Integer),
@@ -37,18 +37,18 @@ TableSpec everyType(bool jet4) {
                column(u"Key", ColType::Guid)};
   t.columns[0].autoNumber = true;
   if (jet4) {
-    ColumnSpec d = column(u"Exact", ColType::Decimal);
+    ColumnDesign d = column(u"Exact", ColType::Decimal);
     d.precision = 12;
     d.scale = 3;
     t.columns.push_back(d);
     t.columns[8].compressedUnicode = true;
   }
-  IndexSpec pk;
+  IndexDesign pk;
   pk.name = u"PrimaryKey";
   pk.columns = {{u"ID", true}};
   pk.primaryKey = true;
   pk.required = true;
-  IndexSpec byName;
+  IndexDesign byName;
   byName.name = u"ByNameWhen";
   byName.columns = {{u"Name", true}, {u"When", false}};
   t.indexes = {pk, byName};
@@ -64,10 +64,10 @@ class CreateTableTest : public ::testing::TestWithParam<JetVersion> {
     o.created = 45000.25;
     createDatabase(path_, GetParam(), o);
   }
-  uint32_t create(const TableSpec& spec) {
+  uint32_t create(const TableDesign& design) {
     auto db = Database::open(path_, OpenMode::ReadWrite);
     WriteUnit unit(*db);
-    const uint32_t page = createTable(unit, spec, 45001.0);
+    const uint32_t page = createTable(unit, design, 45001.0);
     unit.commit();
     return page;
   }
@@ -89,11 +89,11 @@ TEST_P(CreateTableTest, TheDefinitionReadsBackAsSpecified) {
   auto t = db->table(u"every type");
   EXPECT_EQ(t->tdefPage, page);
   EXPECT_EQ(t->tableType, 0x4E);
-  const TableSpec spec = everyType(jet4());
-  ASSERT_EQ(t->columns.size(), spec.columns.size());
-  for (size_t i = 0; i < spec.columns.size(); ++i) {
-    EXPECT_EQ(t->columns[i].name, spec.columns[i].name);
-    EXPECT_EQ(t->columns[i].type, spec.columns[i].type);
+  const TableDesign design = everyType(jet4());
+  ASSERT_EQ(t->columns.size(), design.columns.size());
+  for (size_t i = 0; i < design.columns.size(); ++i) {
+    EXPECT_EQ(t->columns[i].name, design.columns[i].name);
+    EXPECT_EQ(t->columns[i].type, design.columns[i].type);
     EXPECT_EQ(t->columns[i].number, i);
   }
   EXPECT_TRUE(t->columns[0].autoNumber);
@@ -173,7 +173,7 @@ TEST_P(CreateTableTest, RowsOfEveryTypeReadBackThroughBothReaders) {
 }
 
 TEST_P(CreateTableTest, ALongJet3RowNeedsItsJumpTable) {
-  TableSpec t;
+  TableDesign t;
   t.name = u"Wide";
   for (const char16_t* n : {u"A", u"B", u"C", u"D"}) t.columns.push_back(column(n, ColType::Text, 200));
   const uint32_t page = create(t);
@@ -196,7 +196,7 @@ TEST_P(CreateTableTest, ALongJet3RowNeedsItsJumpTable) {
 
 TEST_P(CreateTableTest, ManyTablesFillTheCatalogAndMdbToolsListThem) {
   for (int i = 0; i < 30; ++i) {
-    TableSpec t;
+    TableDesign t;
     t.name = u"T" + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) + std::u16string(i / 26 + 1, u'x');
     t.columns = {column(u"N", ColType::Long), column(u"S", ColType::Text, 10)};
     create(t);
@@ -211,36 +211,36 @@ TEST_P(CreateTableTest, ManyTablesFillTheCatalogAndMdbToolsListThem) {
 }
 
 TEST_P(CreateTableTest, RefusedDefinitionsChangeNothing) {
-  TableSpec ok;
+  TableDesign ok;
   ok.name = u"Customers";
   ok.columns = {column(u"ID", ColType::Long)};
   create(ok);
   test::TempCopy before(path_);
-  auto expectError = [&](const TableSpec& spec, int number) {
+  auto expectError = [&](const TableDesign& design, int number) {
     auto db = Database::open(path_, OpenMode::ReadWrite);
     WriteUnit unit(*db);
     try {
-      createTable(unit, spec);
+      createTable(unit, design);
       FAIL() << "expected error " << number;
     } catch (const JetError& e) {
       EXPECT_EQ(e.number(), number) << e.what();
     }
   };
-  TableSpec same = ok;
+  TableDesign same = ok;
   same.name = u"CUSTOMERS";
   expectError(same, 3010);
-  TableSpec twice = ok;
+  TableDesign twice = ok;
   twice.name = u"Twice";
   twice.columns.push_back(column(u"id", ColType::Text));
   expectError(twice, 3191);
-  TableSpec badName = ok;
+  TableDesign badName = ok;
   badName.name = u"a.b";
   expectError(badName, 3125);
-  TableSpec badIndex = ok;
+  TableDesign badIndex = ok;
   badIndex.name = u"Other";
-  badIndex.indexes.push_back(IndexSpec{u"ix", {{u"Nope", true}}});
+  badIndex.indexes.push_back(IndexDesign{u"ix", {{u"Nope", true}}});
   expectError(badIndex, 3265);
-  TableSpec tooLong = ok;
+  TableDesign tooLong = ok;
   tooLong.name = u"Other";
   tooLong.columns.push_back(column(u"T", ColType::Text, 256));
   expectError(tooLong, 3047);

@@ -1,4 +1,4 @@
-#include "engine/sql/ddl_table_spec.h"
+#include "engine/sql/ddl_table_design.h"
 
 #include <string>
 
@@ -8,22 +8,22 @@ namespace bv::sql {
 
 namespace {
 
-using storage::ColumnSpec;
-using storage::IndexSpec;
-using storage::TableSpec;
+using storage::ColumnDesign;
+using storage::IndexDesign;
+using storage::TableDesign;
 using storage::toUtf8;
 
 [[noreturn]] void unsupported(const std::string& what) {
   throw JetError(3251, what + " is not supported by this engine yet; nothing was changed.");
 }
 
-bool nameTaken(const TableSpec& t, const std::u16string& name) {
-  for (const IndexSpec& i : t.indexes)
+bool nameTaken(const TableDesign& t, const std::u16string& name) {
+  for (const IndexDesign& i : t.indexes)
     if (storage::jetNameEquals(i.name, name)) return true;
   return false;
 }
 
-std::u16string freshName(const TableSpec& t, std::u16string base) {
+std::u16string freshName(const TableDesign& t, std::u16string base) {
   std::u16string name = base;
   for (int n = 1; nameTaken(t, name); ++n) name = base + std::u16string(1, u'_') + [&] {
     std::u16string s;
@@ -33,11 +33,11 @@ std::u16string freshName(const TableSpec& t, std::u16string base) {
   return name;
 }
 
-void addConstraint(TableSpec& t, const ConstraintDef& c, const std::vector<std::u16string>& columns) {
+void addConstraint(TableDesign& t, const ConstraintDef& c, const std::vector<std::u16string>& columns) {
   using Kind = ConstraintDef::Kind;
   if (c.kind == Kind::NotNull) return;
   if (c.kind == Kind::ForeignKey) return;
-  IndexSpec ix;
+  IndexDesign ix;
   for (const std::u16string& col : columns) ix.columns.push_back({col, true});
   if (c.kind == Kind::PrimaryKey) {
     ix.primaryKey = true;
@@ -57,9 +57,9 @@ void addConstraint(TableSpec& t, const ConstraintDef& c, const std::vector<std::
 
 }  // namespace
 
-storage::RelationshipSpec relationshipOf(const ConstraintDef& c, const std::u16string& table,
+storage::RelationshipDesign relationshipOf(const ConstraintDef& c, const std::u16string& table,
                                          const std::vector<std::u16string>& columns) {
-  storage::RelationshipSpec r;
+  storage::RelationshipDesign r;
   r.name = c.name;
   r.table = table;
   r.columns = columns;
@@ -70,8 +70,8 @@ storage::RelationshipSpec relationshipOf(const ConstraintDef& c, const std::u16s
   return r;
 }
 
-std::vector<storage::RelationshipSpec> foreignKeysOf(const CreateTableStmt& st) {
-  std::vector<storage::RelationshipSpec> out;
+std::vector<storage::RelationshipDesign> foreignKeysOf(const CreateTableStmt& st) {
+  std::vector<storage::RelationshipDesign> out;
   for (const FieldDef& f : st.fields)
     for (const ConstraintDef& c : f.constraints)
       if (c.kind == ConstraintDef::Kind::ForeignKey) out.push_back(relationshipOf(c, st.table, {f.name}));
@@ -80,15 +80,15 @@ std::vector<storage::RelationshipSpec> foreignKeysOf(const CreateTableStmt& st) 
   return out;
 }
 
-storage::IndexSpec indexSpecOf(const ConstraintDef& c) {
-  TableSpec t;
+storage::IndexDesign indexDesignOf(const ConstraintDef& c) {
+  TableDesign t;
   addConstraint(t, c, c.columns);
   if (t.indexes.empty()) unsupported("This constraint");
   return t.indexes.front();
 }
 
-ColumnSpec columnSpecOf(const FieldDef& f, bool jet4, std::u16string_view sql) {
-  ColumnSpec c;
+ColumnDesign columnDesignOf(const FieldDef& f, bool jet4, std::u16string_view sql) {
+  ColumnDesign c;
   c.name = f.name;
   c.type = f.type.type;
   c.required = f.notNull;
@@ -140,10 +140,10 @@ ColumnSpec columnSpecOf(const FieldDef& f, bool jet4, std::u16string_view sql) {
   return c;
 }
 
-TableSpec tableSpecOf(const CreateTableStmt& st, bool jet4, std::u16string_view sql) {
-  TableSpec t;
+TableDesign tableDesignOf(const CreateTableStmt& st, bool jet4, std::u16string_view sql) {
+  TableDesign t;
   t.name = st.table;
-  for (const FieldDef& f : st.fields) t.columns.push_back(columnSpecOf(f, jet4, sql));
+  for (const FieldDef& f : st.fields) t.columns.push_back(columnDesignOf(f, jet4, sql));
   for (const FieldDef& f : st.fields)
     for (const ConstraintDef& c : f.constraints) addConstraint(t, c, {f.name});
   for (const ConstraintDef& c : st.constraints) addConstraint(t, c, c.columns);

@@ -1,4 +1,4 @@
-#include "engine/storage/table_spec.h"
+#include "engine/storage/table_design.h"
 
 #include <algorithm>
 
@@ -30,7 +30,7 @@ namespace {
 // Index flag bits as a real index stores them.
 constexpr uint8_t kIdxUnique = 0x01, kIdxIgnoreNulls = 0x02, kIdxRequired = 0x08;
 
-uint8_t realFlagsOf(const IndexSpec& s, bool jet4) {
+uint8_t realFlagsOf(const IndexDesign& s, bool jet4) {
   uint8_t f = 0;
   if (s.unique || s.primaryKey) f |= kIdxUnique;
   if (s.ignoreNulls) f |= kIdxIgnoreNulls;
@@ -44,21 +44,21 @@ std::string utf8(const std::u16string& s) { return toUtf8(s); }
 
 }  // namespace
 
-TableDef layoutTable(const TableSpec& spec, bool jet4) {
-  if (spec.columns.empty()) throw JetError(3264, "The table '" + utf8(spec.name) + "' has no columns.");
-  if (spec.columns.size() > 255)
-    throw JetError(3190, "The table '" + utf8(spec.name) + "' would have more than 255 columns.");
+TableDef layoutTable(const TableDesign& design, bool jet4) {
+  if (design.columns.empty()) throw JetError(3264, "The table '" + utf8(design.name) + "' has no columns.");
+  if (design.columns.size() > 255)
+    throw JetError(3190, "The table '" + utf8(design.name) + "' would have more than 255 columns.");
   TableDef t;
-  t.name = spec.name;
-  t.tableType = spec.system ? 0x53 : 0x4E;
-  t.autoNumber = spec.lastAutoNumber;
+  t.name = design.name;
+  t.tableType = design.system ? 0x53 : 0x4E;
+  t.autoNumber = design.lastAutoNumber;
 
   uint16_t fixedOffset = 0, varSlot = 0;
   size_t maxRow = 0;  // bytes every row needs for its fixed columns
-  for (size_t i = 0; i < spec.columns.size(); ++i) {
-    const ColumnSpec& cs = spec.columns[i];
+  for (size_t i = 0; i < design.columns.size(); ++i) {
+    const ColumnDesign& cs = design.columns[i];
     for (size_t j = 0; j < i; ++j) {
-      if (jetNameEquals(spec.columns[j].name, cs.name))
+      if (jetNameEquals(design.columns[j].name, cs.name))
         throw JetError(3191, "The column '" + utf8(cs.name) + "' is defined more than once.");
     }
     ColumnDef c;
@@ -118,26 +118,26 @@ TableDef layoutTable(const TableSpec& spec, bool jet4) {
   const size_t overhead = (jet4 ? 2 : 1) + (t.columns.size() + 7) / 8 + (jet4 ? 2 : 1) * (varSlot + 2);
   const size_t pageRoom = (jet4 ? 4096 - 14 - 2 : 2048 - 10 - 2);
   if (maxRow + overhead > pageRoom)
-    throw JetError(3047, "The fixed-size columns of the table '" + utf8(spec.name) + "' do not fit a page.");
+    throw JetError(3047, "The fixed-size columns of the table '" + utf8(design.name) + "' do not fit a page.");
 
   bool havePrimary = false;
-  for (size_t i = 0; i < spec.indexes.size(); ++i) {
-    const IndexSpec& is = spec.indexes[i];
+  for (size_t i = 0; i < design.indexes.size(); ++i) {
+    const IndexDesign& is = design.indexes[i];
     if (is.columns.empty() || is.columns.size() > 10)
       throw JetError(3264, "The index '" + utf8(is.name) + "' must name between 1 and 10 columns.");
     for (size_t j = 0; j < i; ++j) {
-      if (jetNameEquals(spec.indexes[j].name, is.name))
-        throw JetError(3375, "The table '" + utf8(spec.name) + "' already has an index named '" +
+      if (jetNameEquals(design.indexes[j].name, is.name))
+        throw JetError(3375, "The table '" + utf8(design.name) + "' already has an index named '" +
                                  utf8(is.name) + "'.");
     }
     if (is.primaryKey) {
-      if (havePrimary) throw JetError(3283, "The table '" + utf8(spec.name) + "' already has a primary key.");
+      if (havePrimary) throw JetError(3283, "The table '" + utf8(design.name) + "' already has a primary key.");
       havePrimary = true;
     }
     IndexDef d;
     d.name = is.name;
     d.indexNumber = static_cast<int>(i);
-    for (const IndexColumnSpec& ic : is.columns) {
+    for (const IndexColumnDesign& ic : is.columns) {
       const int pos = t.findColumn(ic.column);
       if (pos < 0)
         throw JetError(3265, "The index '" + utf8(is.name) + "' names the column '" + utf8(ic.column) +

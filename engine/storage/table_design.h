@@ -11,7 +11,7 @@
 
 namespace bv::storage {
 
-struct ColumnSpec {
+struct ColumnDesign {
   std::u16string name;
   ColType type = ColType::Text;
   // Text: characters (1-255); Binary: bytes (1-255, Jet 4 1-510). Ignored for the others.
@@ -26,14 +26,14 @@ struct ColumnSpec {
   std::u16string defaultValue;    // DEFAULT, the expression as written; empty for none
 };
 
-struct IndexColumnSpec {
+struct IndexColumnDesign {
   std::u16string column;
   bool ascending = true;
 };
 
-struct IndexSpec {
+struct IndexDesign {
   std::u16string name;
-  std::vector<IndexColumnSpec> columns;
+  std::vector<IndexColumnDesign> columns;
   bool primaryKey = false;   // implies unique
   bool unique = false;
   bool ignoreNulls = false;
@@ -48,12 +48,12 @@ struct IndexSpec {
   bool cascadeUpdate = false, cascadeDelete = false;
 };
 
-struct TableSpec {
+struct TableDesign {
   std::u16string name;
   bool system = false;  // table type 0x53 instead of 0x4E
   uint32_t lastAutoNumber = 0;  // the AutoNumber counter: the next number handed out is one more
-  std::vector<ColumnSpec> columns;
-  std::vector<IndexSpec> indexes;
+  std::vector<ColumnDesign> columns;
+  std::vector<IndexDesign> indexes;
 };
 
 // Descriptor length of a Text column in bytes for a number of characters.
@@ -66,7 +66,7 @@ inline uint16_t textLengthBytes(uint16_t chars, bool jet4) { return jet4 ? chars
 // Errors come from here, before anything is written: JetError 3191 (a column named twice),
 // 3190 (too many columns), 3265 (an index naming an unknown column), 3283 (two primary
 // keys), 3047 (a row of the table could not fit a page), 3264 (no columns).
-TableDef layoutTable(const TableSpec& spec, bool jet4);
+TableDef layoutTable(const TableDesign& design, bool jet4);
 
 // Fixed size in bytes of a type stored in the fixed area (0 for Yes/No and variable types).
 uint16_t fixedColumnSize(ColType type);
