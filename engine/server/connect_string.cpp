@@ -7,21 +7,6 @@
 
 namespace bv::server {
 
-namespace {
-
-std::wstring trimmed(const std::wstring& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && iswspace(s[b])) ++b;
-  while (e > b && iswspace(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-bool sameText(const std::wstring& a, const wchar_t* b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b, -1, TRUE) == CSTR_EQUAL;
-}
-
-}  // namespace
-
 ConnectInfo parseConnect(const std::wstring& connect) {
   ConnectInfo info;
   const size_t firstSemi = connect.find(L';');

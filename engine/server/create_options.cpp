@@ -13,17 +13,6 @@ namespace {
 constexpr int64_t kVersion10 = 1, kEncrypt = 2, kDecrypt = 4, kVersion11 = 8, kVersion20 = 16,
                   kVersion30 = 32, kVersion40 = 64;
 
-std::wstring trimmed(const std::wstring& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && iswspace(s[b])) ++b;
-  while (e > b && iswspace(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-bool sameText(const std::wstring& a, const wchar_t* b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b, -1, TRUE) == CSTR_EQUAL;
-}
-
 uint16_t localeNumber(const std::wstring& key, const std::wstring& text) {
   const std::wstring t = trimmed(text);
   wchar_t* end = nullptr;

@@ -1,5 +1,6 @@
 #include "engine/server/text.h"
 
+#include <cwctype>
 #include <new>
 
 namespace bv::server {
@@ -36,6 +37,17 @@ BSTR makeBstr(std::wstring_view text) {
   BSTR b = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
   if (!b) throw std::bad_alloc();
   return b;
+}
+
+std::wstring trimmed(const std::wstring& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && iswspace(s[b])) ++b;
+  while (e > b && iswspace(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+bool sameText(const std::wstring& a, const wchar_t* b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b, -1, TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace bv::server

@@ -16,5 +16,9 @@ std::u16string fromBstr(BSTR text);
 std::wstring wideFromBstr(BSTR text);
 // A new BSTR; throws std::bad_alloc when none can be allocated.
 BSTR makeBstr(std::wstring_view text);
+// Without blanks at either end.
+std::wstring trimmed(const std::wstring& text);
+// Equal, ignoring letter case as Windows folds it.
+bool sameText(const std::wstring& a, const wchar_t* b);
 
 }  // namespace bv::server

@@ -13,7 +13,7 @@ namespace bv::storage {
 
 namespace {
 
-constexpr uint8_t kUnique = 0x01, kIgnoreNulls = 0x02, kRequired = 0x08;
+constexpr uint8_t kUnique = 0x01;  // the unique bit of a real index's flags
 
 // Builds a B-tree over sorted entries on new pages; returns the root and every page used.
 uint32_t buildTree(WriteUnit& unit, uint32_t tdefPage, std::vector<IndexEntry> level, std::vector<uint32_t>& used) {
@@ -103,24 +103,10 @@ int addIndex(WriteUnit& unit, const std::u16string& table, const IndexDesign& de
       throw JetError(3367, "The column '" + toUtf8(col.name) + "' cannot be indexed.");
     ri.columns.push_back({col.number, c.ascending});
   }
-  ri.flags = static_cast<uint8_t>(((design.unique || design.primaryKey) ? kUnique : 0) |
-                                  (design.ignoreNulls ? kIgnoreNulls : 0) | (design.required ? kRequired : 0) |
-                                  (jet4 ? 0x80 : 0));
+  ri.flags = realFlagsOf(design, jet4);
 
-  IndexDef d;
-  d.name = design.name;
+  IndexDef d = logicalIndexOf(design, ri.columns, jet4);
   for (const IndexDef& x : t.indexes) d.indexNumber = std::max(d.indexNumber, x.indexNumber + 1);
-  d.columns = ri.columns;
-  d.primaryKey = design.primaryKey;
-  d.unique = design.unique || design.primaryKey;
-  d.ignoreNulls = design.ignoreNulls;
-  d.required = design.required;
-  d.foreignKey = design.foreignKey;
-  d.fkSide = design.fkSide;
-  d.fkOtherIndex = design.fkOtherIndex;
-  d.fkOtherTable = design.fkOtherTable;
-  d.cascadeFlags1 = design.cascadeUpdate ? 0x01 : 0;
-  d.cascadeFlags2 = design.cascadeDelete ? 0x01 : 0;
   if (design.foreignKey && design.fkSide == 1) {
     // The referenced end: the rows are already indexed by a unique index on these columns.
     for (size_t r = 0; r < t.realIndexes.size(); ++r) {

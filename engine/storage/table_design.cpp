@@ -30,16 +30,6 @@ namespace {
 // Index flag bits as a real index stores them.
 constexpr uint8_t kIdxUnique = 0x01, kIdxIgnoreNulls = 0x02, kIdxRequired = 0x08;
 
-uint8_t realFlagsOf(const IndexDesign& s, bool jet4) {
-  uint8_t f = 0;
-  if (s.unique || s.primaryKey) f |= kIdxUnique;
-  if (s.ignoreNulls) f |= kIdxIgnoreNulls;
-  if (s.required) f |= kIdxRequired;
-  // Every index Jet 4 writes carries 0x80; Jet 3 never sets it.
-  if (jet4) f |= 0x80;
-  return f;
-}
-
 std::string utf8(const std::u16string& s) { return toUtf8(s); }
 
 }  // namespace
@@ -134,9 +124,7 @@ TableDef layoutTable(const TableDesign& design, bool jet4) {
       if (havePrimary) throw JetError(3283, "The table '" + utf8(design.name) + "' already has a primary key.");
       havePrimary = true;
     }
-    IndexDef d;
-    d.name = is.name;
-    d.indexNumber = static_cast<int>(i);
+    std::vector<IndexColumn> columns;
     for (const IndexColumnDesign& ic : is.columns) {
       const int pos = t.findColumn(ic.column);
       if (pos < 0)
@@ -147,20 +135,11 @@ TableDef layoutTable(const TableDesign& design, bool jet4) {
         throw JetError(3367, "The column '" + utf8(col.name) + "' cannot be indexed.");
       if (col.type == ColType::OLE)
         throw JetError(3367, "The OLE Object column '" + utf8(col.name) + "' cannot be indexed.");
-      d.columns.push_back({col.number, ic.ascending});
+      columns.push_back({col.number, ic.ascending});
     }
-    d.primaryKey = is.primaryKey;
-    d.unique = is.unique || is.primaryKey;
-    d.ignoreNulls = is.ignoreNulls;
-    d.required = is.required;
-    d.foreignKey = is.foreignKey;
-    d.fkSide = is.fkSide;
-    d.fkOtherIndex = is.fkOtherIndex;
-    d.fkOtherTable = is.fkOtherTable;
-    d.cascadeFlags1 = is.cascadeUpdate ? 0x01 : 0;
-    d.cascadeFlags2 = is.cascadeDelete ? 0x01 : 0;
-    const uint8_t flags = realFlagsOf(is, jet4);
-    d.realFlags = flags;
+    IndexDef d = logicalIndexOf(is, std::move(columns), jet4);
+    d.indexNumber = static_cast<int>(i);
+    const uint8_t flags = d.realFlags;
     // The referenced end of a relationship uses the B-tree of the index it points at.
     int shared = -1;
     if (is.foreignKey && is.fkSide == 1) {
@@ -186,6 +165,34 @@ TableDef layoutTable(const TableDesign& design, bool jet4) {
     t.indexes.push_back(std::move(d));
   }
   return t;
+}
+
+uint8_t realFlagsOf(const IndexDesign& design, bool jet4) {
+  uint8_t f = 0;
+  if (design.unique || design.primaryKey) f |= kIdxUnique;
+  if (design.ignoreNulls) f |= kIdxIgnoreNulls;
+  if (design.required) f |= kIdxRequired;
+  // Every index Jet 4 writes carries 0x80; Jet 3 never sets it.
+  if (jet4) f |= 0x80;
+  return f;
+}
+
+IndexDef logicalIndexOf(const IndexDesign& design, std::vector<IndexColumn> columns, bool jet4) {
+  IndexDef d;
+  d.name = design.name;
+  d.columns = std::move(columns);
+  d.primaryKey = design.primaryKey;
+  d.unique = design.unique || design.primaryKey;
+  d.ignoreNulls = design.ignoreNulls;
+  d.required = design.required;
+  d.foreignKey = design.foreignKey;
+  d.fkSide = design.fkSide;
+  d.fkOtherIndex = design.fkOtherIndex;
+  d.fkOtherTable = design.fkOtherTable;
+  d.cascadeFlags1 = design.cascadeUpdate ? 0x01 : 0;
+  d.cascadeFlags2 = design.cascadeDelete ? 0x01 : 0;
+  d.realFlags = realFlagsOf(design, jet4);
+  return d;
 }
 
 }  // namespace bv::storage

@@ -70,6 +70,13 @@ TableDef layoutTable(const TableDesign& design, bool jet4);
 
 // Fixed size in bytes of a type stored in the fixed area (0 for Yes/No and variable types).
 uint16_t fixedColumnSize(ColType type);
+
+// The flags of the real index a design asks for, as the TDEF stores them.
+uint8_t realFlagsOf(const IndexDesign& design, bool jet4);
+
+// The logical index a design describes over `columns` (column numbers of the table): its
+// name, kind, foreign-key fields and real flags. Number, real index and root are the caller's.
+IndexDef logicalIndexOf(const IndexDesign& design, std::vector<IndexColumn> columns, bool jet4);
 // Whether a type is stored in the fixed area.
 bool isFixedType(ColType type);
 
