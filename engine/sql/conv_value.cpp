@@ -339,10 +339,15 @@ Currency toCurrency(const Value& v) {
     case Kind::Decimal: return dec::toCurrency(v.as<Decimal>());
     default: break;
   }
-  double d = toDouble(v) * 10000.0;
-  double r = roundHalfEven(d);
-  if (!(r >= -9.223372036854775807e18 && r < 9.223372036854775807e18)) overflow("Currency");
-  return Currency{static_cast<int64_t>(r)};
+  // Whole units and the fraction are scaled apart: multiplying a large whole number by
+  // 10,000 as a double loses its last digits (922337203685477 became ...476.9664).
+  const double x = toDouble(v);
+  const double whole = std::trunc(x);
+  if (!(std::fabs(whole) <= 922337203685477.0)) overflow("Currency");
+  const auto fraction = static_cast<int64_t>(roundHalfEven((x - whole) * 10000.0));
+  int64_t scaled = 0;
+  if (__builtin_add_overflow(static_cast<int64_t>(whole) * 10000, fraction, &scaled)) overflow("Currency");
+  return Currency{scaled};
 }
 
 Decimal toDecimal(const Value& v) {

@@ -46,6 +46,19 @@ TEST(ExprDecimal, ExactArithmeticAndLimits) {
   EXPECT_EQ(compareForSort(Dec(u"-1"), Dec(u"0")), -1);
 }
 
+// Large whole numbers keep every digit when they become Currency; the fraction still
+// rounds half to even, and the range ends where the scaled integer does.
+TEST(ExprCurrency, LargeValuesKeepTheirDigits) {
+  EXPECT_EQ(toCurrency(Value(922337203685477.0)).scaled, 9223372036854770000LL);
+  EXPECT_EQ(toCurrency(Value(-922337203685477.0)).scaled, -9223372036854770000LL);
+  EXPECT_EQ(toCurrency(Value(123456789012.5)).scaled, 1234567890125000LL);
+  EXPECT_EQ(toCurrency(Value(1.23455)).scaled, 12346);
+  EXPECT_EQ(toCurrency(Value(-2.5)).scaled, -25000);
+  EXPECT_THROW(toCurrency(Value(922337203685478.0)), JetError);
+  EXPECT_THROW(toCurrency(Value(std::numeric_limits<double>::infinity())), JetError);
+  EXPECT_THROW(toCurrency(Value(std::nan(""))), JetError);
+}
+
 TEST(ExprDates, TextInTheUsLocale) {
   struct Case {
     const char16_t* text;
