@@ -112,10 +112,10 @@ uint32_t fixedSize(const ColumnDef& c) { return c.length; }
 
 }  // namespace
 
-Bytes encodeText(const Database& db, const ColumnDef& c, std::u16string_view s, bool compressible) {
+Bytes encodeText(const RowFormat& fmt, const ColumnDef& c, std::u16string_view s, bool compressible) {
   Bytes b;
-  if (!db.isJet4()) {
-    const uint16_t cp = c.codePage ? c.codePage : db.codePage();
+  if (!fmt.jet4) {
+    const uint16_t cp = c.codePage ? c.codePage : fmt.codePage;
     b.reserve(s.size());
     for (size_t i = 0; i < s.size(); ++i) {
       const int v = codePageByte(s[i], cp);
@@ -149,7 +149,7 @@ Bytes encodeText(const Database& db, const ColumnDef& c, std::u16string_view s, 
   return b;
 }
 
-EncodedField encodeField(const Database& db, const ColumnDef& c, const Value& v) {
+EncodedField encodeField(const RowFormat& fmt, const ColumnDef& c, const Value& v) {
   EncodedField f;
   if (c.type == ColType::Bool) {
     if (v.isNull()) return f;  // a Yes/No column cannot be Null: No
@@ -227,16 +227,16 @@ EncodedField encodeField(const Database& db, const ColumnDef& c, const Value& v)
       if (!p) conversion(c, "a Text column takes text");
       if (c.fixed) {
         // Fixed-length text fills its bytes, padded with spaces, never compressed.
-        const size_t chars = db.isJet4() ? c.length / 2u : c.length;
+        const size_t chars = fmt.jet4 ? c.length / 2u : c.length;
         if (p->size() > chars) tooLong(c, p->size(), chars, "characters");
         std::u16string padded = *p;
         padded.resize(chars, u' ');
-        b = encodeText(db, c, padded, false);
+        b = encodeText(fmt, c, padded, false);
         break;
       }
-      const size_t maxChars = db.isJet4() ? c.length / 2u : c.length;
+      const size_t maxChars = fmt.jet4 ? c.length / 2u : c.length;
       if (maxChars && p->size() > maxChars) tooLong(c, p->size(), maxChars, "characters");
-      b = encodeText(db, c, *p, c.compressedUnicode);
+      b = encodeText(fmt, c, *p, c.compressedUnicode);
       break;
     }
     case ColType::Binary:
@@ -267,8 +267,8 @@ struct Layout {
   uint32_t total = 0;
 };
 
-Layout layoutOf(const Database& db, const TableDef& t, std::span<const EncodedField> fields) {
-  const bool j4 = db.isJet4();
+Layout layoutOf(const RowFormat& fmt, const TableDef& t, std::span<const EncodedField> fields) {
+  const bool j4 = fmt.jet4;
   Layout l;
   l.head = j4 ? 2 : 1;
   l.colCount = t.maxColumns;
@@ -301,21 +301,21 @@ Layout layoutOf(const Database& db, const TableDef& t, std::span<const EncodedFi
 
 }  // namespace
 
-uint32_t maxRowSize(const Database& db) {
-  return db.pageSize() - rowCountOffset(db.isJet4()) - 2 - 2;
+uint32_t maxRowSize(const RowFormat& fmt) {
+  return fmt.pageSize - rowCountOffset(fmt.jet4) - 2 - 2;
 }
 
-size_t rowSize(const Database& db, const TableDef& t, std::span<const EncodedField> fields) {
-  return layoutOf(db, t, fields).total;
+size_t rowSize(const RowFormat& fmt, const TableDef& t, std::span<const EncodedField> fields) {
+  return layoutOf(fmt, t, fields).total;
 }
 
-Bytes assembleRow(const Database& db, const TableDef& t, std::span<const EncodedField> fields) {
-  const bool j4 = db.isJet4();
-  const Layout l = layoutOf(db, t, fields);
-  if (l.total > maxRowSize(db))
+Bytes assembleRow(const RowFormat& fmt, const TableDef& t, std::span<const EncodedField> fields) {
+  const bool j4 = fmt.jet4;
+  const Layout l = layoutOf(fmt, t, fields);
+  if (l.total > maxRowSize(fmt))
     throw JetError(kErrRecordTooLarge, "The row is too large for table '" + toUtf8(t.name) + "' (" +
                                            std::to_string(l.total) + " bytes; a page holds " +
-                                           std::to_string(maxRowSize(db)) + ").");
+                                           std::to_string(maxRowSize(fmt)) + ").");
   Bytes row(l.total, 0);
   row[0] = static_cast<uint8_t>(l.colCount);
   if (j4) row[1] = static_cast<uint8_t>(l.colCount >> 8);

@@ -12,14 +12,10 @@
 namespace bv::storage {
 
 // `row` holds one value per column in TableDef::columns order, already of the column's
-// type (Memo as Text, OLE as Binary; Null allowed everywhere). Long values are stored
-// inline, so they must be short. JetError 3163 (text or binary longer than its column),
-// 3047 (the row does not fit a page), 3251 (Jet 3 text with a character outside the code
-// page), 3421 (a value of the wrong kind).
+// type (Memo as Text, OLE as Binary; Null allowed everywhere), for a database that is still
+// being built (code page 1252). Long values are stored inline, so they must be short. The
+// row encoder's errors: 3163 (longer than the column), 3421 (a value of the wrong kind or a
+// character outside the code page), 3047 (the row does not fit a page).
 std::vector<uint8_t> encodeRowImage(const TableDef& table, std::span<const Value> row, bool jet4);
-
-// Jet 4 text as stored: compressed (FF FE + one byte per character) when `compress` is set,
-// every character is in U+0001..U+00FF and that is shorter; UTF-16LE otherwise.
-std::vector<uint8_t> encodeJet4Text(std::u16string_view text, bool compress);
 
 }  // namespace bv::storage
