@@ -45,8 +45,12 @@ echo "== The sample shop database ($db)"
 echo "== The rows before"
 "$tool" query "$db" "$show"
 
-bash "$root/scripts/register-engine.sh"
 source "$root/scripts/wine-env.sh"
+if ! bv_wine_runs; then
+  echo "demo: Wine cannot start on this machine (\`wine --version\` fails), so Brimvale.exe cannot run here" >&2
+  exit 1
+fi
+bash "$root/scripts/register-engine.sh"
 
 echo "== Brimvale.exe \"$db\" \"$sql\""
 if [ -z "${BV_DEMO_HEADLESS:-}" ]; then

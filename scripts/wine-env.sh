@@ -5,3 +5,10 @@ export WINEARCH=win32
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko installers: nothing here needs them and they would ask for downloads.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+# bv_wine_runs: true when this machine can start Wine's 32-bit programs. Some virtual
+# machines run no 32-bit code at all (the kernel refuses i386 executables), and then nothing
+# Windows-side can run here, although it still builds.
+bv_wine_runs() {
+  command -v wine >/dev/null 2>&1 && wine --version >/dev/null 2>&1
+}
