@@ -24,6 +24,7 @@ bool isRowRuleError(int32_t number) {
     case 3315:  // zero-length string
     case 3316:  // table validation rule
     case 3317:  // column validation rule
+    case 3349:  // numeric field overflow
     case 3421:  // conversion error
     case 3464:  // type mismatch
       return true;
@@ -51,9 +52,16 @@ class Applier {
     for (const TableChange& ch : plan.changes) {
       Table& t = table(ch.table);
       for (RowId id : ch.deletes) affected += attempt([&] { return deleteRow(t, id); });
-      for (const auto& up : ch.updates)
-        affected += attempt([&] { return updateRow(t, up.row, ch.columns, up.values); });
-      for (const auto& values : ch.inserts) affected += attempt([&] { return insertRow(t, ch.columns, values); });
+      for (size_t i = 0; i < ch.updates.size(); ++i)
+        affected += attempt([&] {
+          raiseFault(ch, i);
+          return updateRow(t, ch.updates[i].row, ch.columns, ch.updates[i].values);
+        });
+      for (size_t i = 0; i < ch.inserts.size(); ++i)
+        affected += attempt([&] {
+          raiseFault(ch, i);
+          return insertRow(t, ch.columns, ch.inserts[i]);
+        });
     }
     return affected;
   }
@@ -91,6 +99,13 @@ class Applier {
       if (failOnError_ || rowWritten_ || !isRowRuleError(e.number())) throw;
       return 0;
     }
+  }
+
+  // A row whose new value its column cannot hold fails here, in its turn among the rows.
+  static void raiseFault(const TableChange& ch, size_t row) {
+    if (ch.faults.empty()) return;
+    auto it = ch.faults.find(row);
+    if (it != ch.faults.end()) throw it->second;
   }
 
   [[noreturn]] void relatedRecordsExist(const Link& l) {

@@ -6,6 +6,23 @@
 
 namespace bv::sql::query {
 
+namespace {
+
+// Converts a new value to its column. A value the column cannot hold fails only its row:
+// the error is kept as the fault of row `row` of `ch` and raised when the row is applied.
+// Returns false for such a value.
+bool convertForColumn(Value& v, const SourceColumn& col, TableChange& ch, size_t row) {
+  try {
+    v = coerceToColumn(v, col.type, col.maxLength, col.precision, col.scale);
+    return true;
+  } catch (const JetError& e) {
+    ch.faults.emplace(row, e);
+    return false;
+  }
+}
+
+}  // namespace
+
 ActionPlan Executor::update(const UpdateStmt& u) {
   Plan& p = *root_;
   ActionPlan plan;
@@ -43,8 +60,11 @@ ActionPlan Executor::update(const UpdateStmt& u) {
         for (const auto& [a, v] : computed) {
           if (a->target->source != int(s)) continue;
           size_t k = std::find(ch.columns.begin(), ch.columns.end(), a->target->column) - ch.columns.begin();
-          const SourceColumn& col = p.sources[s].columns[a->target->column];
-          up.values[k] = coerceToColumn(v, col.type, col.maxLength, col.precision, col.scale);
+          up.values[k] = v;
+          if (!convertForColumn(up.values[k], p.sources[s].columns[a->target->column], ch, ch.updates.size())) {
+            up.values.clear();  // the row will not be written
+            break;
+          }
         }
         ch.updates.push_back(std::move(up));
         counted = true;
@@ -148,10 +168,11 @@ ActionPlan Executor::insert(const InsertStmt& ins) {
     rows = run(sp, nullptr, 0);
   }
   for (auto& row : rows) {
-    for (size_t k = 0; k < row.size(); ++k) {
-      const SourceColumn& col = cols[ch.columns[k]];
-      row[k] = coerceToColumn(row[k], col.type, col.maxLength, col.precision, col.scale);
-    }
+    for (size_t k = 0; k < row.size(); ++k)
+      if (!convertForColumn(row[k], cols[ch.columns[k]], ch, ch.inserts.size())) {
+        row.clear();  // the row will not be written
+        break;
+      }
     ch.inserts.push_back(std::move(row));
   }
   plan.recordsAffected = int64_t(ch.inserts.size());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -10,6 +11,7 @@
 
 #include "engine/sql/ast.h"
 #include "engine/sql/source.h"
+#include "engine/storage/error.h"
 
 namespace bv::sql {
 
@@ -33,6 +35,10 @@ struct TableChange {
   };
   std::vector<Update> updates;
   std::vector<std::vector<Value>> inserts;  // values of `columns`, converted
+  // Rows (by position in `updates` or `inserts`) with a new value their column cannot
+  // hold (3163 too long, 3464 not convertible, 3349 out of range): the row's error, raised
+  // when the row is applied, so that without fail-on-error only that row is skipped.
+  std::map<size_t, JetError> faults;
 };
 
 struct ActionPlan {

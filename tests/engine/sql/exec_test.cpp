@@ -70,6 +70,14 @@ class Exec : public ::testing::Test {
   ActionPlan plan(const char16_t* sql, const ParamValues& p = {}) {
     return planAction(parseStatement(sql), catalog, p);
   }
+  // The error kept with the first row of the first change whose value its column cannot
+  // hold (0 for none).
+  int fault(const char16_t* sql) {
+    ActionPlan p = plan(sql);
+    for (const TableChange& ch : p.changes)
+      if (!ch.faults.empty()) return ch.faults.begin()->second.number();
+    return 0;
+  }
   int error(const char16_t* sql, bool action = false) {
     try {
       Statement st = parseStatement(sql);
@@ -271,7 +279,9 @@ TEST_F(Exec, NameAndTypeErrors) {
   EXPECT_EQ(error(u"SELECT ID FROM Emp", true), 3065);
   EXPECT_EQ(error(u"UPDATE Emp SET ID = 7", true), 3113);
   EXPECT_EQ(error(u"UPDATE Emp SET Nope = 7", true), 3265);
-  EXPECT_EQ(error(u"UPDATE Emp SET Dept = 'ten'", true), 3464);
+  // A value its column cannot hold fails its row, not the statement: the plan keeps the error.
+  EXPECT_EQ(error(u"UPDATE Emp SET Dept = 'ten'", true), 0);
+  EXPECT_EQ(fault(u"UPDATE Emp SET Dept = 'ten'"), 3464);
   EXPECT_EQ(error(u"UPDATE Missing SET a = 1", true), 3078);
 }
 
@@ -301,7 +311,11 @@ TEST_F(Exec, UpdatePlans) {
   EXPECT_EQ(j.changes[0].updates[0].values[0], T(u"Dev-Cy"));
   ActionPlan cross = plan(u"UPDATE Emp INNER JOIN Dept ON Emp.Dept <= Dept.ID SET Emp.Boss = 0");
   EXPECT_EQ(cross.changes[0].updates.size(), 4u);
-  EXPECT_EQ(error(u"UPDATE Emp SET Name = 'abcdefghijklmnopqrstuvwxyz'", true), 3163);
+  EXPECT_EQ(fault(u"UPDATE Emp SET Name = 'abcdefghijklmnopqrstuvwxyz'"), 3163);
+  ActionPlan some = plan(u"UPDATE Emp SET Dept = IIf(ID = 2, 3E9, Dept)");
+  ASSERT_EQ(some.changes[0].faults.size(), 1u);
+  EXPECT_EQ(some.changes[0].faults.begin()->first, 1u);
+  EXPECT_EQ(some.changes[0].faults.begin()->second.number(), 3349);
 }
 
 TEST_F(Exec, DeletePlans) {
@@ -334,7 +348,8 @@ TEST_F(Exec, InsertPlans) {
   EXPECT_EQ(error(u"INSERT INTO Dept SELECT Name FROM Emp", true), 3127);
   EXPECT_EQ(error(u"INSERT INTO Dept (ID) VALUES (1, 2)", true), 3346);
   EXPECT_EQ(error(u"INSERT INTO Dept VALUES (1, 'a', 3)", true), 3346);
-  EXPECT_EQ(error(u"INSERT INTO Dept (ID) VALUES ('x')", true), 3464);
+  EXPECT_EQ(fault(u"INSERT INTO Dept (ID) VALUES ('x')"), 3464);
+  EXPECT_EQ(fault(u"INSERT INTO Dept (ID, Title) SELECT ID, Name & String(30, 'x') FROM Emp"), 3163);
   EXPECT_EQ(error(u"INSERT INTO Nope VALUES (1)", true), 3078);
 }
 

@@ -56,6 +56,23 @@ const RuleCase kCases[] = {
      u"SELECT id FROM Table3 ORDER BY id", {"10", "11", "13"}},
     {"KeyOfRelatedRows", "jet4/indexTestV2000.mdb", u"UPDATE Table2 SET id = id + 5", 3200, 0,
      u"SELECT id FROM Table2 ORDER BY id", {"0", "1", "2"}},
+    // New values their column cannot hold: B is Text(100), A Text(50), C a Byte, D an
+    // Integer, E a Long.
+    {"TooLong", "jet4/testV2000.mdb", u"UPDATE Table1 SET B = IIf(A = 'a', String(101, 'x'), 'short')", 3163, 1,
+     u"SELECT A, B FROM Table1 ORDER BY A", {"\"a\"|\"b\"", "\"abcdefg\"|\"short\""}},
+    {"TooLongInsertJet3", "jet3/testV1997.mdb", u"INSERT INTO Table1 (A) SELECT A & String(45, 'y') FROM Table1", 3163,
+     1, u"SELECT Len(A) FROM Table1 ORDER BY Len(A)", {"1", "7", "46"}},
+    {"NotANumber", "jet4/testV2003.mdb", u"UPDATE Table1 SET E = IIf(A = 'a', 'many', '12')", 3464, 1,
+     u"SELECT A, E FROM Table1 ORDER BY A", {"\"a\"|0", "\"abcdefg\"|12"}},
+    {"NotANumberJet3", "jet3/testV1997.mdb", u"INSERT INTO Table1 (A, E) SELECT A & '2', IIf(A = 'a', '3', 'x') FROM Table1",
+     3464, 1, u"SELECT A, E FROM Table1 ORDER BY A", {"\"a\"|0", "\"a2\"|3", "\"abcdefg\"|333333333"}},
+    {"IntegerOverflow", "jet4/testV2000.mdb",
+     u"INSERT INTO Table1 (A, D) SELECT A & '2', IIf(A = 'a', 40000, 7) FROM Table1", 3349, 1,
+     u"SELECT A, D FROM Table1 ORDER BY A", {"\"a\"|0", "\"abcdefg\"|222", "\"abcdefg2\"|7"}},
+    {"ByteOverflowJet3", "jet3/testV1997.mdb", u"UPDATE Table1 SET C = IIf(A = 'a', 300, 255)", 3349, 1,
+     u"SELECT A, C FROM Table1 ORDER BY A", {"\"a\"|0", "\"abcdefg\"|255"}},
+    {"OverflowInsertValues", "jet4/testV2000.mdb", u"INSERT INTO Table1 (A, C) VALUES ('z', 300)", 3349, 0,
+     u"SELECT A FROM Table1 ORDER BY A", {"\"a\"", "\"abcdefg\""}},
 };
 
 class RuleTest : public ::testing::TestWithParam<RuleCase> {};
@@ -91,10 +108,21 @@ TEST(ApplyRules, StatementLevelFailuresChangeNothing) {
   ScratchCopy f(src);
   const auto before = f.bytes();
   for (bool failOnError : {true, false}) {
-    EXPECT_EQ(jetErrorOf([&] { execute(f.path(), u"UPDATE Table1 SET B = String(101, 'x')", failOnError); }), 3163);
-    EXPECT_EQ(jetErrorOf([&] { execute(f.path(), u"UPDATE Table1 SET E = 'many'", failOnError); }), 3464);
-    EXPECT_EQ(jetErrorOf([&] { execute(f.path(), u"INSERT INTO Nowhere (A) VALUES (1)", failOnError); }), 3078);
-    EXPECT_EQ(f.bytes(), before);
+    for (bool dryRun : {true, false}) {
+      // A condition that cannot be evaluated, or a value that cannot be computed, fails the
+      // statement, unlike a computed value its column cannot hold.
+      EXPECT_EQ(jetErrorOf([&] { execute(f.path(), u"UPDATE Table1 SET B = 'x' WHERE A + 1 > 0", failOnError, dryRun); }),
+                3464);
+      EXPECT_EQ(jetErrorOf([&] {
+                  execute(f.path(), u"INSERT INTO Table3 (b) SELECT A FROM Table1 WHERE A > 1", failOnError, dryRun);
+                }),
+                3464);
+      EXPECT_EQ(jetErrorOf([&] { execute(f.path(), u"UPDATE Table1 SET E = A * 2", failOnError, dryRun); }), 3464);
+      EXPECT_EQ(jetErrorOf([&] { execute(f.path(), u"UPDATE Table1 SET Nope = 1", failOnError, dryRun); }), 3265);
+      EXPECT_EQ(jetErrorOf([&] { execute(f.path(), u"INSERT INTO Nowhere (A) VALUES (1)", failOnError, dryRun); }),
+                3078);
+      EXPECT_EQ(f.bytes(), before);
+    }
   }
   EXPECT_EQ(execute(f.path(), u"UPDATE Table1 SET B = String(100, 'x') WHERE A = 'a'"), 1);
 }
