@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_databases.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -70,11 +72,7 @@ struct Case {
 }  // namespace
 
 int main() {
-  const std::string mdb = std::string(BV_FIXTURES_DIR) + "/generated/big_jet4.mdb";
-  if (!fs::exists(mdb)) {
-    std::printf("skipped: %s not found\n", mdb.c_str());
-    return 0;
-  }
+  const std::string mdb = bv::bench::benchDatabases().big;
   const std::string tool = (fs::read_symlink("/proc/self/exe").parent_path() / "brimvale").string();
   if (!fs::exists(tool)) {
     std::printf("skipped: %s not built\n", tool.c_str());
