@@ -8,9 +8,12 @@
 
 namespace bv::bench {
 
-inline BenchDatabases benchDatabases() {
-  return ensureBenchDatabases(BV_BENCH_DATA_DIR, {}, [](const std::string& path, double seconds) {
+// `made`, when given, is set when this call had to make a file.
+inline BenchDatabases benchDatabases(bool* made = nullptr) {
+  if (made) *made = false;
+  return ensureBenchDatabases(BV_BENCH_DATA_DIR, {}, [made](const std::string& path, double seconds) {
     std::printf("(made %s in %.1f s)\n", path.c_str(), seconds);
+    if (made) *made = true;
   });
 }
 

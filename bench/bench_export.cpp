@@ -80,11 +80,12 @@ bool runMdbExport(const std::string& path, const std::string& table, Timing& bes
 
 int main(int argc, char** argv) {
   std::string path, table = "Orders";
+  bool made = false;  // the peak memory then includes making the database
   if (argc >= 3) {
     path = argv[1];
     table = argv[2];
   } else {
-    path = bv::bench::benchDatabases().big;
+    path = bv::bench::benchDatabases(&made).big;
   }
   std::printf("export of %s from %s\n", table.c_str(), path.c_str());
   uint64_t rows = 0, bytes = 0;
@@ -101,8 +102,11 @@ int main(int argc, char** argv) {
   std::printf("  brimvale:   %.3f s wall (best of 3), %.3f s CPU, %llu rows, %.0f rows/s, %.1f MB/s of CSV\n",
               ours.wall, ours.cpu, static_cast<unsigned long long>(rows), static_cast<double>(rows) / ours.wall,
               static_cast<double>(bytes) / 1e6 / ours.wall);
-  std::printf("  peak memory (whole benchmark process): %.1f MB  [goal < 16 MB: %s]\n", peakMb,
-              peakMb < 16.0 ? "met" : "NOT met");
+  if (made)
+    std::printf("  peak memory: not measured (this process also made the database; run it again)\n");
+  else
+    std::printf("  peak memory (whole benchmark process): %.1f MB  [goal < 16 MB: %s]\n", peakMb,
+                peakMb < 16.0 ? "met" : "NOT met");
   Timing theirs;
   if (!runMdbExport(path, table, theirs)) {
     std::printf("  mdb-export: could not run it; no ratio\n");
