@@ -8,21 +8,18 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "bench/bench_databases.h"
+#include "bench/shell_quote.h"
+#include "bench/sqlite_mirror.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using bv::bench::shellQuote;
 
 // Runs a shell command; its standard output goes to `out`. False when it fails.
 bool capture(const std::string& cmd, std::string& out) {
@@ -103,19 +100,7 @@ int main() {
   std::string ignored;
   bool haveLite = capture("command -v sqlite3 >/dev/null", ignored);
   if (haveLite) {
-    std::ofstream(dir + "/setup.sql")
-        << "CREATE TABLE Orders (ID INTEGER PRIMARY KEY, Customer TEXT, Qty INTEGER, Price NUMERIC,\n"
-           "  Shipped TEXT, Paid INTEGER, Note TEXT);\n"
-           "CREATE TABLE Customers (ID INTEGER PRIMARY KEY, Name TEXT, City TEXT);\n"
-           ".import --csv --skip 1 orders.csv Orders\n"
-           ".import --csv --skip 1 customers.csv Customers\n"
-           "CREATE INDEX CustomerIdx ON Orders (Customer COLLATE NOCASE);\n"
-           "CREATE UNIQUE INDEX NameIdx ON Customers (Name COLLATE NOCASE);\n"
-           "ANALYZE;\n";
-    haveLite = capture("cd " + quote(dir) + " && " + quote(tool) + " export " + quote(mdb) + " Orders > orders.csv && " +
-                           quote(tool) + " export " + quote(mdb) + " Customers > customers.csv && "
-                           "sqlite3 big.sqlite < setup.sql && rm orders.csv customers.csv",
-                       ignored);
+    haveLite = bv::bench::makeSqliteMirror(shellQuote(tool) + " export", mdb, dir);
     if (!haveLite) std::printf("(sqlite3 copy could not be made: our figures only)\n");
   } else {
     std::printf("(sqlite3 not installed: our figures only)\n");
@@ -126,15 +111,15 @@ int main() {
   std::printf("  %-32s %9s %9s %8s  %s\n", "statement", "brimvale", "sqlite3", "ratio", "rows changed (ours / sqlite3)");
   for (const Case& c : kCases) {
     std::string ourOut, theirOut;
-    const double ours = timeOnCopies(mdb, dir + "/run.mdb", quote(tool) + " run " + quote(dir + "/run.mdb") + " " +
-                                                                 quote(c.jet) + " 2>&1", ourOut);
+    const double ours = timeOnCopies(mdb, dir + "/run.mdb", shellQuote(tool) + " run " + shellQuote(dir + "/run.mdb") + " " +
+                                                                 shellQuote(c.jet) + " 2>&1", ourOut);
     if (ours < 0) {
       std::printf("  %-32s brimvale failed: %s", c.what, ourOut.c_str());
       continue;
     }
     const double theirs =
         haveLite ? timeOnCopies(lite, dir + "/run.sqlite",
-                                "sqlite3 " + quote(dir + "/run.sqlite") + " " + quote(std::string(c.sqlite) + "; SELECT changes();"),
+                                "sqlite3 " + shellQuote(dir + "/run.sqlite") + " " + shellQuote(std::string(c.sqlite) + "; SELECT changes();"),
                                 theirOut)
                  : -1;
     if (theirs < 0) {
