@@ -181,6 +181,7 @@ void writeWideDatabase(const std::string& path, uint32_t rows) {
   for (uint32_t done = 0; done < rows;) {
     file.inUnit([&](storage::WriteUnit& unit) {
       storage::TableWriter w(unit, u"Wide");
+      // A wide row is several times the size of an order: fewer of them a unit.
       for (const uint32_t end = std::min(rows, done + kRowsPerUnit / 5); done < end; ++done) w.insert(wideRow(dice, done));
     });
   }
