@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_databases.h"
 #include "engine/storage/database.h"
 #include "engine/storage/index_writer.h"
 #include "engine/storage/write_unit.h"
@@ -61,11 +62,7 @@ int runSqlite(const std::string& db, const std::string& script) {
 }  // namespace
 
 int main() {
-  const std::string source = std::string(BV_FIXTURES_DIR) + "/generated/big_jet4.mdb";
-  if (!fs::exists(source)) {
-    std::printf("bench_index_write: %s not present; skipped\n", source.c_str());
-    return 0;
-  }
+  const std::string source = bv::bench::benchDatabases().big;
   char tmpl[] = "/tmp/bv_bench_index_XXXXXX";
   const std::string dir = mkdtemp(tmpl);
   const std::string copy = dir + "/big.mdb";

@@ -15,16 +15,16 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_databases.h"
+#include "bench/shell_quote.h"
+#include "bench/sqlite_mirror.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using bv::bench::shellQuote;
 
 double childCpu() {
   rusage ru{};
@@ -70,11 +70,7 @@ struct Case {
 }  // namespace
 
 int main() {
-  const std::string mdb = std::string(BV_FIXTURES_DIR) + "/generated/big_jet4.mdb";
-  if (!fs::exists(mdb)) {
-    std::printf("skipped: %s not found\n", mdb.c_str());
-    return 0;
-  }
+  const std::string mdb = bv::bench::benchDatabases().big;
   const std::string tool = (fs::read_symlink("/proc/self/exe").parent_path() / "brimvale").string();
   if (!fs::exists(tool)) {
     std::printf("skipped: %s not built\n", tool.c_str());
@@ -88,27 +84,7 @@ int main() {
   if (!mkdtemp(dirTemplate)) return 1;
   const std::string dir = dirTemplate;
   const std::string db = dir + "/big.sqlite";
-  // The same rows and the same indexes as the .mdb file.
-  {
-    FILE* f = std::fopen((dir + "/setup.sql").c_str(), "w");
-    if (!f) return 1;
-    std::fputs(
-        "CREATE TABLE Orders (ID INTEGER PRIMARY KEY, Customer TEXT, Qty INTEGER, Price REAL,\n"
-        "  Shipped TEXT, Paid INTEGER, Note TEXT);\n"
-        "CREATE TABLE Customers (ID INTEGER PRIMARY KEY, Name TEXT, City TEXT);\n"
-        ".import --csv --skip 1 orders.csv Orders\n"
-        ".import --csv --skip 1 customers.csv Customers\n"
-        "CREATE INDEX CustomerIdx ON Orders (Customer COLLATE NOCASE);\n"
-        "CREATE UNIQUE INDEX NameIdx ON Customers (Name COLLATE NOCASE);\n"
-        "ANALYZE;\n",
-        f);
-    std::fclose(f);
-  }
-  std::string setup = "cd " + quote(dir) + " && "
-                      "mdb-export -D '%Y-%m-%d %H:%M:%S' " + quote(mdb) + " Orders > orders.csv && "
-                      "mdb-export " + quote(mdb) + " Customers > customers.csv && "
-                      "sqlite3 big.sqlite < setup.sql";
-  if (!run(setup)) {
+  if (!bv::bench::makeSqliteMirror("mdb-export -D '%Y-%m-%d %H:%M:%S'", mdb, dir)) {
     std::printf("setup of the sqlite3 copy failed\n");
     return 1;
   }
@@ -142,8 +118,8 @@ int main() {
   for (const Case& c : cases) {
     size_t ourLines = 0, theirLines = 0;
     double ourCpu = 0, theirCpu = 0;
-    double ours = timeCommand(quote(tool) + " query " + quote(mdb) + " " + quote(c.jet), 5, ourLines, ourCpu);
-    double theirs = timeCommand("sqlite3 -csv " + quote(db) + " " + quote(c.sqlite), 5, theirLines, theirCpu);
+    double ours = timeCommand(shellQuote(tool) + " query " + shellQuote(mdb) + " " + shellQuote(c.jet), 5, ourLines, ourCpu);
+    double theirs = timeCommand("sqlite3 -csv " + shellQuote(db) + " " + shellQuote(c.sqlite), 5, theirLines, theirCpu);
     if (ours < 0 || theirs < 0) {
       std::printf("%-34s failed (%s)\n", c.what, ours < 0 ? "brimvale" : "sqlite3");
       continue;
