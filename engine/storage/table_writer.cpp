@@ -105,6 +105,14 @@ struct TableWriter::Impl {
     return lastRead->second;
   }
 
+  // The row as stored, taken out of the cache: the cache is dropped before anything changes.
+  Stored takeCached(RowId id) {
+    readCached(id);
+    Stored s = std::move(lastRead->second);
+    lastRead.reset();
+    return s;
+  }
+
   // The bytes of the row's slot (and of its moved copy), with the slot flags.
   Bytes rawBytes(RowId id) const {
     Bytes out;
@@ -338,8 +346,7 @@ RowId TableWriter::insert(std::span<const Value> row) {
 void TableWriter::update(RowId id, std::span<const Value> row) {
   Impl& m = *impl_;
   m.checkWidth(row);
-  const Impl::Stored old = m.readCached(id);
-  m.lastRead.reset();  // (old is a copy: the cache is dropped before anything changes)
+  const Impl::Stored old = m.takeCached(id);
   std::vector<Value> vals(row.begin(), row.end());
   // An AutoNumber given as Null keeps its number.
   for (size_t i = 0; i < vals.size(); ++i)
@@ -364,8 +371,7 @@ void TableWriter::update(RowId id, std::span<const Value> row) {
 
 void TableWriter::remove(RowId id) {
   Impl& m = *impl_;
-  const Impl::Stored old = m.readCached(id);
-  m.lastRead.reset();
+  const Impl::Stored old = m.takeCached(id);
   std::vector<std::vector<RowPointer>> freed(old.values.size());
   for (size_t i = 0; i < old.values.size(); ++i)
     if (!old.longFields[i].empty()) freed[i] = m.lv.rowsOf(old.longFields[i]);
