@@ -3,15 +3,20 @@
 // text column — by our storage engine (one durable unit per step, crash safety on) and by
 // sqlite3 doing the same work on the same rows with the same indexes and its default
 // rollback journal. Each step starts from a fresh copy for both. Printed, never asserted.
+// Arguments (for profiling one step): words that pick the steps whose names contain one of
+// them, --ours-only to leave sqlite3 out, and --keep DIR to keep the file each step wrote (as
+// DIR/step<n>.mdb) for comparing the bytes two builds write.
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "bench/bench_databases.h"
 #include "engine/storage/csv_export.h"
@@ -61,7 +66,7 @@ double timeSqlite(const std::string& base, const std::string& dir, const std::st
 
 // Runs one step with our engine on a fresh copy: open, one durable unit, commit.
 double timeOurs(const std::string& base, const std::string& dir,
-                const std::function<void(Database&, TableWriter&)>& work) {
+                const std::function<void(Database&, TableWriter&)>& work, const std::string& keepAs) {
   const std::string path = dir + "/run.mdb";
   fs::copy_file(base, path, fs::copy_options::overwrite_existing);
   fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
@@ -72,7 +77,9 @@ double timeOurs(const std::string& base, const std::string& dir,
   work(*db, w);
   unit.commit();
   db.reset();
-  return since(t0);
+  const double took = since(t0);
+  if (!keepAs.empty()) fs::copy_file(path, keepAs, fs::copy_options::overwrite_existing);
+  return took;
 }
 
 // Row ids of the live rows (with their values when asked), in scan order.
@@ -85,13 +92,24 @@ std::vector<RowId> rowIds(Database& db) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bool oursOnly = false;
+  std::string keep;
+  std::vector<std::string> picks;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--ours-only")
+      oursOnly = true;
+    else if (std::string(argv[i]) == "--keep" && i + 1 < argc)
+      keep = argv[++i];
+    else
+      picks.emplace_back(argv[i]);
+  }
   const std::string mdb = bv::bench::benchDatabases().big;
   char tmpl[] = "/tmp/bv_bench_write_XXXXXX";
   const std::string dir = mkdtemp(tmpl);
   std::string lite;
-  const bool haveLite = makeSqlite(mdb, dir, lite);
-  if (!haveLite) std::printf("(sqlite3 not available: our figures only)\n");
+  const bool haveLite = !oursOnly && makeSqlite(mdb, dir, lite);
+  if (!haveLite && !oursOnly) std::printf("(sqlite3 not available: our figures only)\n");
 
   struct Step {
     const char* name;
@@ -140,10 +158,16 @@ int main() {
        "UPDATE Orders SET Customer = substr(Customer || 'x', 1, 50);"},
   };
   std::printf("Orders of big.mdb (200,000 rows), fresh copy per step, durable commit:\n");
+  int number = 0;
   for (const Step& s : steps) {
+    ++number;
+    if (!picks.empty() && std::none_of(picks.begin(), picks.end(), [&](const std::string& w) {
+          return std::string(s.name).find(w) != std::string::npos;
+        }))
+      continue;
     double ours = -1;
     try {
-      ours = timeOurs(mdb, dir, s.ours);
+      ours = timeOurs(mdb, dir, s.ours, keep.empty() ? "" : keep + "/step" + std::to_string(number) + ".mdb");
     } catch (const std::exception& e) {
       std::printf("  %-32s ours failed: %s\n", s.name, e.what());
       continue;

@@ -1,5 +1,7 @@
 #include "engine/storage/index_writer.h"
 
+#include <algorithm>
+#include <bit>
 #include <optional>
 #include <string>
 
@@ -25,6 +27,7 @@ struct Index {
   size_t real = 0;
   std::string name;         // the logical names sharing this tree, quoted
   std::vector<IndexColumn> columns;
+  std::vector<int> positions;  // of the key columns in the table's columns (-1: none)
   bool unique = false, ignoreNulls = false, noNulls = false;  // noNulls: primary key or required
   std::string unsupported;  // why no key can be built with confidence; empty when keys can
   size_t rootOffset = 0;
@@ -39,7 +42,39 @@ struct Placement {
   IndexEntry entry;
 };
 
+// Whether two values of a key column give the same key, known without building it: equal
+// values of one kind, floating-point ones bit for bit (0 and -0 key apart).
+bool sameKeyValue(const Value& a, const Value& b) {
+  if (a.kind() != b.kind()) return false;
+  switch (a.kind()) {
+    case Kind::Single:
+      return std::bit_cast<uint32_t>(a.as<float>()) == std::bit_cast<uint32_t>(b.as<float>());
+    case Kind::Double:
+      return std::bit_cast<uint64_t>(a.as<double>()) == std::bit_cast<uint64_t>(b.as<double>());
+    case Kind::DateTime:
+      return std::bit_cast<uint64_t>(a.as<DateTime>().days) == std::bit_cast<uint64_t>(b.as<DateTime>().days);
+    default:
+      return a == b;
+  }
+}
+
+const Value& valueAt(std::span<const Value> row, int pos) {
+  static const Value kNull;
+  return pos >= 0 && static_cast<size_t>(pos) < row.size() ? row[static_cast<size_t>(pos)] : kNull;
+}
+
 }  // namespace
+
+// One index's part in a row change: the entry taken out and the one put in.
+struct TableIndexes::Change::Step {
+  size_t index = 0;
+  Placement old, fresh;
+};
+
+TableIndexes::Change::Change() = default;
+TableIndexes::Change::~Change() = default;
+TableIndexes::Change::Change(Change&&) noexcept = default;
+TableIndexes::Change& TableIndexes::Change::operator=(Change&&) noexcept = default;
 
 struct TableIndexes::Impl {
   WriteUnit& unit;
@@ -80,24 +115,44 @@ struct TableIndexes::Impl {
     return {};
   }
 
+  void refuseUnsupported(const Index& ix) const {
+    if (!ix.unsupported.empty())
+      throw JetError(kErrKeyNotEncodable, "Cannot change table '" + toUtf8(table.name) + "': no key of " +
+                                              where(ix) + " can be built with confidence: " + ix.unsupported + ".");
+  }
+
+  // Whether some (`any`) and every (`all`) key column of the row is Null; Yes/No columns
+  // never are.
+  void nulls(const Index& ix, std::span<const Value> row, bool& any, bool& all) const {
+    any = false;
+    all = true;
+    for (const int pos : ix.positions) {
+      const bool isNull = table.columns[static_cast<size_t>(pos)].type != ColType::Bool && valueAt(row, pos).isNull();
+      any |= isNull;
+      all &= isNull;
+    }
+  }
+
+  void refuseNull(const Index& ix, bool anyNull) const {
+    if (anyNull && ix.noNulls) throw JetError(kErrNullInIndex, "The " + where(ix) + " does not accept Null values.");
+  }
+
+  // The key columns hold the same values in both rows, so the row keeps its entry.
+  static bool keepsKey(const Index& ix, std::span<const Value> a, std::span<const Value> b) {
+    for (const int pos : ix.positions)
+      if (!sameKeyValue(valueAt(a, pos), valueAt(b, pos))) return false;
+    return true;
+  }
+
   // Where the row goes in the index: throws when no key can be built or, for values about
   // to be written (`written`), when the index does not accept them. Values already stored
   // are only located: a row Access stored against the rules can still be deleted.
   Placement place(const Index& ix, std::span<const Value> row, RowId id, bool written = true) const {
-    if (!ix.unsupported.empty())
-      throw JetError(kErrKeyNotEncodable, "Cannot change table '" + toUtf8(table.name) + "': no key of " +
-                                              where(ix) + " can be built with confidence: " + ix.unsupported + ".");
+    refuseUnsupported(ix);
     Placement p;
     bool allNull = true;
-    for (const IndexColumn& ic : ix.columns) {
-      const int pos = table.columnByNumber(ic.columnNumber);
-      const bool isNull = table.columns[pos].type != ColType::Bool &&
-                          (static_cast<size_t>(pos) >= row.size() || row[pos].isNull());
-      p.anyNull |= isNull;
-      allNull &= isNull;
-    }
-    if (written && p.anyNull && ix.noNulls)
-      throw JetError(kErrNullInIndex, "The " + where(ix) + " does not accept Null values.");
+    nulls(ix, row, p.anyNull, allNull);
+    if (written) refuseNull(ix, p.anyNull);
     if (allNull && ix.ignoreNulls) return p;
     std::vector<uint8_t> key;
     try {
@@ -114,6 +169,37 @@ struct TableIndexes::Impl {
     p.present = true;
     p.entry = IndexEntry{std::move(key), id.page, id.row, 0};
     return p;
+  }
+
+  static bool same(const Placement& a, const Placement& b) {
+    return a.present == b.present && (!a.present || a.entry == b.entry);
+  }
+
+  // The steps of an update: the new rows' rules first (as check()), then, with `unique`,
+  // duplicates, then the entries that move must be found (as checkRemove()).
+  std::vector<Change::Step> updateSteps(std::span<const Value> oldRow, std::span<const Value> newRow, RowId id,
+                                        bool unique) {
+    std::vector<Change::Step> steps;
+    for (size_t i = 0; i < indexes.size(); ++i) {
+      const Index& ix = indexes[i];
+      if (keepsKey(ix, oldRow, newRow)) {
+        refuseUnsupported(ix);
+        bool any, all;
+        nulls(ix, newRow, any, all);
+        refuseNull(ix, any);
+        continue;
+      }
+      steps.push_back({i, {}, place(ix, newRow, id)});
+    }
+    if (unique)
+      for (const Change::Step& s : steps) checkUnique(indexes[s.index], s.fresh, &id);
+    std::erase_if(steps, [&](Change::Step& s) {
+      s.old = place(indexes[s.index], oldRow, id, false);
+      if (same(s.old, s.fresh)) return true;
+      mustHold(indexes[s.index], s.old);
+      return false;
+    });
+    return steps;
   }
 
   void checkUnique(Index& ix, const Placement& p, const RowId* replacing) {
@@ -162,6 +248,7 @@ TableIndexes::TableIndexes(WriteUnit& unit, const TableDef& table) : impl_(std::
     Index ix;
     ix.real = r;
     ix.columns = ri.columns;
+    for (const IndexColumn& ic : ri.columns) ix.positions.push_back(table.columnByNumber(ic.columnNumber));
     ix.unique = (ri.flags & kIdxUnique) != 0;
     ix.ignoreNulls = (ri.flags & kIdxIgnoreNulls) != 0;
     ix.noNulls = (ri.flags & kIdxRequired) != 0;
@@ -194,55 +281,60 @@ void TableIndexes::check(std::span<const Value> row, const RowId* replacing) con
 }
 
 void TableIndexes::checkRemove(std::span<const Value> oldRow, RowId id, std::span<const Value> newRow) const {
+  if (newRow.empty())
+    prepareRemove(oldRow, id);
+  else
+    impl_->updateSteps(oldRow, newRow, id, false);
+}
+
+TableIndexes::Change TableIndexes::prepareInsert(std::span<const Value> row) const {
   Impl& m = *impl_;
-  for (Index& ix : m.indexes) {
-    const Placement old = m.place(ix, oldRow, id, false);
-    if (!newRow.empty()) {
-      const Placement fresh = m.place(ix, newRow, id);
-      if (old.present == fresh.present && (!old.present || old.entry == fresh.entry)) continue;
-    }
-    m.mustHold(ix, old);
+  Change c;
+  for (size_t i = 0; i < m.indexes.size(); ++i) c.steps_.push_back({i, {}, m.place(m.indexes[i], row, RowId{})});
+  for (const Change::Step& s : c.steps_) m.checkUnique(m.indexes[s.index], s.fresh, nullptr);
+  return c;
+}
+
+TableIndexes::Change TableIndexes::prepareUpdate(std::span<const Value> oldRow, std::span<const Value> newRow,
+                                                 RowId id) const {
+  Change c;
+  c.steps_ = impl_->updateSteps(oldRow, newRow, id, true);
+  return c;
+}
+
+TableIndexes::Change TableIndexes::prepareRemove(std::span<const Value> oldRow, RowId id) const {
+  Impl& m = *impl_;
+  Change c;
+  for (size_t i = 0; i < m.indexes.size(); ++i) {
+    c.steps_.push_back({i, m.place(m.indexes[i], oldRow, id, false), {}});
+    m.mustHold(m.indexes[i], c.steps_.back().old);
+  }
+  return c;
+}
+
+void TableIndexes::apply(Change& change, RowId id) {
+  Impl& m = *impl_;
+  for (Change::Step& s : change.steps_) {
+    s.fresh.entry.dataPage = id.page;
+    s.fresh.entry.dataRow = id.row;
+    m.drop(m.indexes[s.index], s.old);
+    m.add(m.indexes[s.index], s.fresh);
   }
 }
 
 void TableIndexes::insertRow(std::span<const Value> row, RowId id) {
-  Impl& m = *impl_;
-  std::vector<Placement> ps;
-  for (Index& ix : m.indexes) ps.push_back(m.place(ix, row, id));
-  for (size_t i = 0; i < ps.size(); ++i) m.add(m.indexes[i], ps[i]);
+  Change c = prepareInsert(row);
+  apply(c, id);
 }
 
 void TableIndexes::removeRow(std::span<const Value> row, RowId id) {
-  Impl& m = *impl_;
-  std::vector<Placement> ps;
-  for (Index& ix : m.indexes) ps.push_back(m.place(ix, row, id, false));
-  // The first removal refuses a missing entry before writing; the others are checked first.
-  for (size_t i = 1; i < ps.size(); ++i) m.mustHold(m.indexes[i], ps[i]);
-  for (size_t i = 0; i < ps.size(); ++i) m.drop(m.indexes[i], ps[i]);
+  Change c = prepareRemove(row, id);
+  apply(c, id);
 }
 
 void TableIndexes::updateRow(std::span<const Value> oldRow, std::span<const Value> newRow, RowId id) {
-  Impl& m = *impl_;
-  std::vector<Placement> olds, news;
-  for (Index& ix : m.indexes) {
-    olds.push_back(m.place(ix, oldRow, id, false));
-    news.push_back(m.place(ix, newRow, id));
-  }
-  auto same = [](const Placement& a, const Placement& b) {
-    return a.present == b.present && (!a.present || a.entry == b.entry);
-  };
-  // As in removeRow, the first entry taken out needs no check of its own.
-  bool first = true;
-  for (size_t i = 0; i < olds.size(); ++i) {
-    if (same(olds[i], news[i])) continue;
-    if (!first) m.mustHold(m.indexes[i], olds[i]);
-    first = false;
-  }
-  for (size_t i = 0; i < olds.size(); ++i) {
-    if (same(olds[i], news[i])) continue;
-    m.drop(m.indexes[i], olds[i]);
-    m.add(m.indexes[i], news[i]);
-  }
+  Change c = prepareUpdate(oldRow, newRow, id);
+  apply(c, id);
 }
 
 }  // namespace bv::storage

@@ -21,6 +21,21 @@ class TableIndexes {
   TableIndexes(WriteUnit& unit, const TableDef& table);
   ~TableIndexes();
 
+  // The entries one row change takes out of the indexes and puts in, worked out and
+  // checked before anything is written, then applied: every key is built once.
+  class Change {
+   public:
+    Change();
+    ~Change();
+    Change(Change&&) noexcept;
+    Change& operator=(Change&&) noexcept;
+
+   private:
+    friend class TableIndexes;
+    struct Step;
+    std::vector<Step> steps_;
+  };
+
   // Throws, writing nothing, if `row` cannot be indexed: JetError kErrKeyNotEncodable
   // (naming the index and the reason), 3058 (Null where a primary key or required index
   // forbids it), 3022 (a unique index already holds the key for a row other than
@@ -31,7 +46,20 @@ class TableIndexes {
   // built, 3049 when an index lacks the row's entry. Call it before the row's own bytes
   // change, so a refused delete or update leaves the row and its entries together.
   void checkRemove(std::span<const Value> oldRow, RowId id, std::span<const Value> newRow = {}) const;
-  // Adds the row's entries to every index (after check()).
+
+  // What check(row) checks; the entries are added by apply() with the row's place.
+  Change prepareInsert(std::span<const Value> row) const;
+  // What check(newRow, &id) and checkRemove(oldRow, id, newRow) check. An index whose key
+  // columns hold the same values in both rows keeps its entry: no key is built for it, and
+  // only the rules that need no key (an index this engine cannot maintain, Null where the
+  // index forbids it) are applied to it.
+  Change prepareUpdate(std::span<const Value> oldRow, std::span<const Value> newRow, RowId id) const;
+  // What checkRemove(oldRow, id) checks.
+  Change prepareRemove(std::span<const Value> oldRow, RowId id) const;
+  // Makes a prepared change for the row at `id` (for an insert: where the row was put).
+  void apply(Change& change, RowId id);
+
+  // Adds the row's entries to every index.
   void insertRow(std::span<const Value> row, RowId id);
   // Removes the row's entries (`row` = its values as stored).
   void removeRow(std::span<const Value> row, RowId id);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace bv::storage {
 
@@ -59,8 +60,10 @@ class PageCache {
  private:
   struct Entry {
     uint32_t page;
-    std::shared_ptr<const uint8_t[]> bytes;
+    std::shared_ptr<uint8_t[]> bytes;
   };
+  std::shared_ptr<uint8_t[]> freshBuffer();
+  void remember(uint32_t page, std::shared_ptr<uint8_t[]> bytes);
   File& file_;
   uint32_t pageSize_;
   uint32_t pageCount_;
@@ -69,6 +72,12 @@ class PageCache {
   std::list<Entry> lru_;  // most recent first
   std::unordered_map<uint32_t, std::list<Entry>::iterator> index_;
   uint64_t reads_ = 0;
+  // Buffers of dropped pages that nobody holds any more, reused for the next reads: a scan
+  // then allocates (and first touches) no memory per page.
+  std::vector<std::shared_ptr<uint8_t[]>> spare_;
+  // The last page read from the file, and the bytes of a read of several pages.
+  uint32_t lastRead_ = UINT32_MAX;
+  std::vector<uint8_t> run_;
 };
 
 }  // namespace bv::storage

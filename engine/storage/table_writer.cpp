@@ -105,6 +105,14 @@ struct TableWriter::Impl {
     return lastRead->second;
   }
 
+  // The row as stored, taken out of the cache: the cache is dropped before anything changes.
+  Stored takeCached(RowId id) {
+    readCached(id);
+    Stored s = std::move(lastRead->second);
+    lastRead.reset();
+    return s;
+  }
+
   // The bytes of the row's slot (and of its moved copy), with the slot flags.
   Bytes rawBytes(RowId id) const {
     Bytes out;
@@ -325,11 +333,11 @@ RowId TableWriter::insert(std::span<const Value> row) {
   std::vector<Value> vals(row.begin(), row.end());
   const uint32_t counter = m.fillAutoNumbers(vals);
   Impl::Planned p = m.plan(vals, nullptr);
-  m.indexes.check(vals);
+  TableIndexes::Change entries = m.indexes.prepareInsert(vals);
   // Nothing was written so far; from here on the row goes in.
   const Bytes bytes = m.build(p);
   const RowId id = m.putNew(bytes, 0);
-  m.indexes.insertRow(vals, id);
+  m.indexes.apply(entries, id);
   writeRowCount(m.unit, m.t.tdefPage, ++m.t.rowCount);
   m.storeAutoNumber(counter);
   return id;
@@ -338,16 +346,14 @@ RowId TableWriter::insert(std::span<const Value> row) {
 void TableWriter::update(RowId id, std::span<const Value> row) {
   Impl& m = *impl_;
   m.checkWidth(row);
-  const Impl::Stored old = m.readCached(id);
-  m.lastRead.reset();  // (old is a copy: the cache is dropped before anything changes)
+  const Impl::Stored old = m.takeCached(id);
   std::vector<Value> vals(row.begin(), row.end());
   // An AutoNumber given as Null keeps its number.
   for (size_t i = 0; i < vals.size(); ++i)
     if ((m.t.columns[i].autoNumber || m.t.columns[i].guidAutoNumber) && vals[i].isNull()) vals[i] = old.values[i];
   const uint32_t counter = m.fillAutoNumbers(vals);
   Impl::Planned p = m.plan(vals, &old);
-  m.indexes.check(vals, &id);
-  m.indexes.checkRemove(old.values, id, vals);  // the entries that move can be found
+  TableIndexes::Change entries = m.indexes.prepareUpdate(old.values, vals, id);
   if (m.db.rowBytes(id.page, id.row).slotFlags & kRowOverflow) m.movedTo(id);  // damage shows before writing
   std::vector<std::vector<RowPointer>> freed(vals.size());
   for (size_t i = 0; i < vals.size(); ++i)
@@ -359,20 +365,20 @@ void TableWriter::update(RowId id, std::span<const Value> row) {
     if (!freed[i].empty()) m.lv.free(m.t.columns[i], freed[i]);
   const Bytes bytes = m.build(p);
   m.replaceRow(id, bytes);
-  m.indexes.updateRow(old.values, vals, id);
+  m.indexes.apply(entries, id);
   m.storeAutoNumber(counter);
 }
 
 void TableWriter::remove(RowId id) {
   Impl& m = *impl_;
-  const Impl::Stored old = m.readCached(id);
-  m.lastRead.reset();
+  const Impl::Stored old = m.takeCached(id);
   std::vector<std::vector<RowPointer>> freed(old.values.size());
   for (size_t i = 0; i < old.values.size(); ++i)
     if (!old.longFields[i].empty()) freed[i] = m.lv.rowsOf(old.longFields[i]);
   const bool moved = (m.db.rowBytes(id.page, id.row).slotFlags & kRowOverflow) != 0;
   const RowId target = moved ? m.movedTo(id) : RowId{};
-  m.indexes.checkRemove(old.values, id);  // refused (keys, missing entries) before writing
+  // Refused (keys, missing entries) before writing.
+  TableIndexes::Change entries = m.indexes.prepareRemove(old.values, id);
   // Written from here on.
   for (size_t i = 0; i < old.values.size(); ++i)
     if (!freed[i].empty()) m.lv.free(m.t.columns[i], freed[i]);
@@ -381,7 +387,7 @@ void TableWriter::remove(RowId id) {
     if (target.page != id.page) m.afterFree(target.page);
   }
   m.freeSlot(id);
-  m.indexes.removeRow(old.values, id);
+  m.indexes.apply(entries, id);
   writeRowCount(m.unit, m.t.tdefPage, --m.t.rowCount);
   m.afterFree(id.page);
 }

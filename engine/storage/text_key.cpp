@@ -45,7 +45,7 @@ bool significantLetter(uint8_t b) {
 
 // ---------------------------------------------------------------- Jet 4
 
-const textkey::Jet4Run* findRun(char16_t c) {
+const textkey::Jet4Run* searchRun(char16_t c) {
   const textkey::Jet4Run* begin = textkey::kJet4Runs;
   const textkey::Jet4Run* end = begin + textkey::kJet4RunCount;
   auto it = std::upper_bound(begin, end, c,
@@ -53,6 +53,16 @@ const textkey::Jet4Run* findRun(char16_t c) {
   if (it == begin) return nullptr;
   --it;
   return c <= it->last ? it : nullptr;
+}
+
+// Latin-1 characters, most of the text keys are built from, looked up directly.
+const textkey::Jet4Run* findRun(char16_t c) {
+  static const auto* latin1 = [] {
+    static const textkey::Jet4Run* table[256];
+    for (unsigned i = 0; i < 256; ++i) table[i] = searchRun(static_cast<char16_t>(i));
+    return table;
+  }();
+  return c < 256 ? latin1[c] : searchRun(c);
 }
 
 // Inline bytes of code point `c` within run `r`.
@@ -130,11 +140,15 @@ void appendJet3TextKey(std::vector<uint8_t>& out, std::u16string_view text, bool
 void appendJet4TextKey(std::vector<uint8_t>& out, std::u16string_view text, bool ascending) {
   text = keyText(text);
   size_t start = out.size();
-  std::vector<uint8_t> accents;
+  out.reserve(start + 2 * text.size() + 8);  // most characters give one or two inline bytes
+  // Scratch kept between calls: a key is built for every row written.
+  thread_local std::vector<uint8_t> accents, kanaFlags, moved;
+  accents.clear();
+  kanaFlags.clear();
+  moved.clear();
   bool loneByte = false;              // ACCENTS starts with a mark that follows no letter
   size_t lastEntryEnd = 0;            // end (exclusive) of the newest entry in `accents`
   bool haveEntry = false;
-  std::vector<uint8_t> kanaFlags, moved;
   for (char16_t c : text) {
     const textkey::Jet4Run* r = findRun(c);
     if (!r) notEncodable(c);

@@ -1,5 +1,6 @@
 #include "engine/storage/write_unit.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/storage/error.h"
@@ -91,6 +92,7 @@ std::vector<uint32_t> WriteUnit::changedPages() const {
   std::vector<uint32_t> out;
   out.reserve(pages_.size());
   for (const auto& [n, bytes] : pages_) out.push_back(n);
+  std::sort(out.begin(), out.end());
   return out;
 }
 
@@ -105,9 +107,8 @@ void WriteUnit::commit() {
   const uint32_t ps = db_.pageSize();
   const std::string journal = journalPath(db_.path());
   const uint64_t originalLength = static_cast<uint64_t>(originalPageCount_) * ps;
-  std::vector<uint32_t> existing;
-  for (const auto& [n, bytes] : pages_)
-    if (n < originalPageCount_) existing.push_back(n);
+  std::vector<uint32_t> existing = changedPages();
+  existing.erase(std::lower_bound(existing.begin(), existing.end(), originalPageCount_), existing.end());
 
   // 1. The originals, durable before the database is touched. A failure here leaves the
   //    database untouched; a partial journal left behind would be recognised as torn.
@@ -160,11 +161,12 @@ void WriteUnit::writePages(File& f) {
     if (!run.empty()) f.writeAt(static_cast<uint64_t>(runStart) * ps, run.data(), run.size());
     run.clear();
   };
-  for (const auto& [n, bytes] : pages_) {
+  for (const uint32_t n : changedPages()) {
     const size_t inRun = run.size() / ps;
     if (inRun == kRunPages || (inRun > 0 && n != runStart + inRun)) flushRun();
     if (run.empty()) runStart = n;
-    run.insert(run.end(), bytes.get(), bytes.get() + ps);
+    const uint8_t* bytes = pages_.at(n).get();
+    run.insert(run.end(), bytes, bytes + ps);
   }
   flushRun();
 }

@@ -7,7 +7,7 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <unordered_map>
 #include <memory>
 #include <vector>
 
@@ -79,7 +79,8 @@ class WriteUnit {
   bool active_ = true;
   uint32_t originalPageCount_ = 0;
   uint32_t pageCount_ = 0;
-  std::map<uint32_t, std::shared_ptr<uint8_t[]>> pages_;
+  // Looked up on every page read while the unit is active; ordered only when written.
+  std::unordered_map<uint32_t, std::shared_ptr<uint8_t[]>> pages_;
 };
 
 }  // namespace bv::storage

@@ -3,8 +3,12 @@
 // confidence (refused naming the index); and what ignore-nulls indexes leave out.
 #include <gtest/gtest.h>
 
+#include "engine/storage/create_database.h"
+#include "engine/storage/create_table.h"
 #include "engine/storage/error.h"
 #include "engine/storage/index_writer.h"
+#include "engine/storage/key_encode.h"
+#include "engine/storage/table_writer.h"
 #include "engine/storage/text_key.h"
 #include "engine/storage/write_unit.h"
 #include "tests/engine/storage/write/index_test_util.h"
@@ -195,6 +199,72 @@ TEST(IndexRules, RemovingAnEntryTheIndexDoesNotHoldChangesNothing) {
   expectJetError(3049, "no entry", [&] { ix.checkRemove(r.rows[0], RowId{0x300000, 0}, changed); });
   EXPECT_NO_THROW(ix.checkRemove(r.rows[0], r.ids[0], changed));
   EXPECT_TRUE(unit.changedPages().empty());
+}
+
+// An update leaves an index whose key columns keep their values alone: no key is built for
+// it (a stored value without a key does not stop the update), while the entries of an index
+// whose columns change still move.
+TEST(IndexRules, UpdateBuildsNoKeyForIndexesWhoseColumnsKeepTheirValues) {
+  WritableCopy w("jet4/testIndexPropertiesV2000.mdb");
+  BV_NEED_FIXTURE(w);
+  auto t = w.db->table(u"TableUnique1_temp");
+  FirstRows r = readRows(*w.db, *t);
+  ASSERT_FALSE(r.rows.empty());
+  const int data = t->findColumn(u"data"), key = t->findColumn(u"row");
+  size_t pk = 0;
+  for (size_t i = 0; i < t->indexes.size(); ++i)
+    if (t->indexes[i].primaryKey) pk = static_cast<size_t>(t->indexes[i].realIndex);
+  WriteUnit unit(*w.db);
+  TableIndexes ix(unit, *t);
+  // As if the row were stored with a character no key exists for.
+  std::vector<Value> before = r.rows[0];
+  before[data] = Value(std::u16string(u"bad \uFFFF char"));
+  std::vector<Value> after = before;
+  after[key] = Value(u"a key no row has");
+  EXPECT_NO_THROW(ix.updateRow(before, after, r.ids[0]));
+  const std::vector<uint8_t> newKey = encodeKey(t->realIndexes[pk], *t, after, true);
+  std::vector<std::vector<uint8_t>> keysOfRow;
+  for (const IndexEntry& e : walkIndex(*w.db, *t, pk))
+    if (e.dataPage == r.ids[0].page && e.dataRow == r.ids[0].row) keysOfRow.push_back(e.key);
+  EXPECT_EQ(keysOfRow, std::vector<std::vector<uint8_t>>{newKey});
+  // Changing the column itself needs its key, and is refused.
+  after[data] = Value(std::u16string(u"another \uFFFF"));
+  expectJetError(kErrKeyNotEncodable, "'DataIndex'", [&] { ix.updateRow(before, after, r.ids[0]); });
+}
+
+// 0 and -0 are equal values with different keys: changing one into the other moves the
+// row's entry, so the index keeps agreeing with the stored value.
+TEST(IndexRules, ZeroAndNegativeZeroKeyApart) {
+  test::TempCopy dir("");
+  const std::string path = dir.dir() + "/z.mdb";
+  createDatabase(path, JetVersion::Jet4, CreateOptions{});
+  auto db = Database::open(path, OpenMode::ReadWrite);
+  TableDesign d;
+  d.name = u"Numbers";
+  ColumnDesign x;
+  x.name = u"X";
+  x.type = ColType::Double;
+  d.columns = {x};
+  d.indexes = {IndexDesign{u"ByX", {{u"X", true}}}};
+  RowId id;
+  {
+    WriteUnit unit(*db);
+    createTable(unit, d);
+    id = TableWriter(unit, u"Numbers").insert(std::vector<Value>{Value(0.0)});
+    unit.commit();
+  }
+  {
+    WriteUnit unit(*db);
+    TableWriter tw(unit, u"Numbers");
+    tw.update(id, std::vector<Value>{Value(-0.0)});
+    unit.commit();
+  }
+  auto t = db->table(u"Numbers");
+  const std::vector<IndexEntry> entries = walkIndex(*db, *t, 0);
+  ASSERT_EQ(entries.size(), 1u);
+  std::vector<uint8_t> expected = encodeKey(t->realIndexes[0], *t, std::vector<Value>{Value(-0.0)}, true);
+  EXPECT_EQ(entries[0].key, expected);
+  EXPECT_NE(entries[0].key, encodeKey(t->realIndexes[0], *t, std::vector<Value>{Value(0.0)}, true));
 }
 
 }  // namespace
