@@ -3,6 +3,7 @@
 #include "engine/sql/ddl_index.h"
 #include "engine/sql/ddl_table_design.h"
 #include "engine/storage/column_edit.h"
+#include "engine/storage/column_properties.h"
 #include "engine/storage/create_table.h"
 #include "engine/storage/drop_table.h"
 #include "engine/storage/error.h"
@@ -19,6 +20,25 @@ void requireUserTable(storage::WriteUnit& unit, const std::u16string& name) {
   const storage::CatalogEntry* e = unit.db().findObject(name);
   if (!e || e->kind != storage::ObjectKind::UserTable)
     throw JetError(3371, "Cannot find the table '" + storage::toUtf8(name) + "'.");
+}
+
+// ADD COLUMN: the column, its Required / DefaultValue properties, then the index or
+// relationship each of its constraints asks for. Rows already stored read the column as
+// Null; NOT NULL binds the rows written from now on, as Jet documents.
+void addColumn(storage::WriteUnit& unit, const AlterTableStmt& alter, const storage::ColumnDesign& column) {
+  requireUserTable(unit, alter.table);
+  storage::checkObjectName(column.name);
+  storage::addColumn(unit, alter.table, column);
+  if (column.required || !column.defaultValue.empty())
+    storage::setColumnProperties(unit, unit.db().table(alter.table)->tdefPage, column);
+  for (ConstraintDef c : alter.field.constraints) {
+    c.columns = {column.name};
+    AlterTableStmt add;
+    add.table = alter.table;
+    add.action = AlterTableStmt::Action::AddConstraint;
+    add.constraint = std::move(c);
+    if (add.constraint.kind != ConstraintDef::Kind::NotNull) alterConstraint(unit, add);
+  }
 }
 
 }  // namespace
@@ -47,13 +67,7 @@ int64_t executeDdl(storage::Database& db, const Statement& st, const ActionOptio
   if (alter && alter->action == Action::AlterColumn)
     throw JetError(3251, "ALTER TABLE ALTER COLUMN is not supported by this engine yet; nothing was changed.");
   storage::ColumnDesign added;
-  if (alter && alter->action == Action::AddColumn) {
-    added = columnDesignOf(alter->field, db.isJet4(), st.text);
-    // Properties of an added column would have to be merged into the table's own list.
-    if (added.required || !added.defaultValue.empty() || !alter->field.constraints.empty())
-      throw JetError(3251, "NOT NULL, DEFAULT or a constraint on an added column is not supported by this engine "
-                           "yet; nothing was changed.");
-  }
+  if (alter && alter->action == Action::AddColumn) added = columnDesignOf(alter->field, db.isJet4(), st.text);
 
   storage::WriteOptions wo;
   wo.dryRun = options.dryRun;  // a dry run may work on a database opened read-only
@@ -65,12 +79,12 @@ int64_t executeDdl(storage::Database& db, const Statement& st, const ActionOptio
       break;
     case StatementKind::AlterTable:
       if (alter->action == Action::AddColumn) {
-        requireUserTable(unit, alter->table);
-        storage::checkObjectName(added.name);
-        storage::addColumn(unit, alter->table, added);
+        addColumn(unit, *alter, added);
       } else if (alter->action == Action::DropColumn) {
         requireUserTable(unit, alter->table);
         storage::dropColumn(unit, alter->table, alter->name);
+        // A later column of the same name must not inherit this one's Required or default.
+        storage::removeColumnProperties(unit, unit.db().table(alter->table)->tdefPage, alter->name);
       } else {
         alterConstraint(unit, *alter);
       }

@@ -55,8 +55,9 @@ void addRelationship(WriteUnit& unit, const RelationshipDesign& design) {
   const bool jet4 = db.isJet4();
   const TableDef foreign = *userTable(db, design.table);
   const TableDef primary = *userTable(db, design.referencedTable);
-  if (foreign.tdefPage == primary.tdefPage)
-    throw JetError(3251, "A relationship of a table with itself is not supported by this engine yet.");
+  // A table may reference itself (an employee's manager is an employee): both ends are then
+  // indexes of the one table.
+  const bool self = foreign.tdefPage == primary.tdefPage;
   std::vector<std::u16string> refNames = design.referencedColumns;
   if (refNames.empty()) {
     for (const IndexDef& d : primary.indexes) {
@@ -106,6 +107,8 @@ void addRelationship(WriteUnit& unit, const RelationshipDesign& design) {
   int nextPrimary = 0, nextForeign = 0;
   for (const IndexDef& d : primary.indexes) nextPrimary = std::max(nextPrimary, d.indexNumber + 1);
   for (const IndexDef& d : foreign.indexes) nextForeign = std::max(nextForeign, d.indexNumber + 1);
+  // With one table, the referencing end is numbered after the referenced end added first.
+  if (self) nextForeign = nextPrimary + 1;
   IndexDesign fk;
   fk.name = name;
   for (const std::u16string& c : design.columns) fk.columns.push_back({c, true});
