@@ -5,19 +5,19 @@
 #include "engine/storage/error.h"
 #include "engine/storage/index_edit.h"
 #include "engine/storage/page_build.h"
+#include "engine/storage/table_writer.h"
 #include "engine/storage/write_unit.h"
 
 namespace bv::storage {
 
-void addColumn(WriteUnit& unit, const std::u16string& table, const ColumnDesign& column) {
-  Database& db = unit.db();
-  const bool jet4 = db.isJet4();
-  TableDef t = *db.table(table);
-  if (t.findColumn(column.name) >= 0)
-    throw JetError(3380, "The table '" + toUtf8(t.name) + "' already has a column named '" + toUtf8(column.name) + "'.");
-  if (t.columns.size() >= 255 || t.maxColumns >= 255)
-    throw JetError(3190, "The table '" + toUtf8(t.name) + "' cannot take more columns.");
-  // Lay the column out alone to get its descriptor, then place it after everything in use.
+namespace {
+
+// The descriptor of a new column of `t`: numbered after every column the table ever had,
+// placed after everything in use (a fixed column at the end of the fixed area, a variable
+// one in a new slot), and its long-value maps on a page of their own. Updates `t`'s counts.
+ColumnDef placeColumn(WriteUnit& unit, TableDef& t, const ColumnDesign& column) {
+  const bool jet4 = unit.db().isJet4();
+  if (t.maxColumns >= 255) throw JetError(3190, "The table '" + toUtf8(t.name) + "' cannot take more columns.");
   TableDesign one;
   one.name = t.name;
   one.columns = {column};
@@ -35,7 +35,6 @@ void addColumn(WriteUnit& unit, const std::u16string& table, const ColumnDesign&
   }
   t.maxColumns = static_cast<uint16_t>(t.maxColumns + 1);
   if (c.isLongValue()) {
-    // The column's long-value maps, on a page of their own.
     const uint32_t page = unit.allocate();
     const uint32_t base = page - page % 8;
     const std::vector<uint8_t> img =
@@ -44,17 +43,11 @@ void addColumn(WriteUnit& unit, const std::u16string& table, const ColumnDesign&
     c.lvOwnedMap = RowPointer{page, 0};
     c.lvFreeMap = RowPointer{page, 1};
   }
-  t.columns.push_back(c);
-  rewriteTableDef(unit, t);
+  return c;
 }
 
-void dropColumn(WriteUnit& unit, const std::u16string& table, const std::u16string& column) {
-  Database& db = unit.db();
-  TableDef t = *db.table(table);
-  const int pos = t.findColumn(column);
-  if (pos < 0)
-    throw JetError(3265, "The table '" + toUtf8(t.name) + "' has no column named '" + toUtf8(column) + "'.");
-  const ColumnDef c = t.columns[static_cast<size_t>(pos)];
+// JetError 3280 / 3303 when an index or a relationship uses the column.
+void requireUnindexed(const TableDef& t, const ColumnDef& c) {
   for (const IndexDef& d : t.indexes) {
     for (const IndexColumn& ic : d.columns) {
       if (ic.columnNumber != c.number) continue;
@@ -64,6 +57,97 @@ void dropColumn(WriteUnit& unit, const std::u16string& table, const std::u16stri
                                "'; delete the index first.");
     }
   }
+}
+
+int requireColumn(const TableDef& t, const std::u16string& column) {
+  const int pos = t.findColumn(column);
+  if (pos < 0)
+    throw JetError(3265, "The table '" + toUtf8(t.name) + "' has no column named '" + toUtf8(column) + "'.");
+  return pos;
+}
+
+}  // namespace
+
+void addColumn(WriteUnit& unit, const std::u16string& table, const ColumnDesign& column) {
+  TableDef t = *unit.db().table(table);
+  if (t.findColumn(column.name) >= 0)
+    throw JetError(3380, "The table '" + toUtf8(t.name) + "' already has a column named '" + toUtf8(column.name) + "'.");
+  if (t.columns.size() >= 255)
+    throw JetError(3190, "The table '" + toUtf8(t.name) + "' cannot take more columns.");
+  t.columns.push_back(placeColumn(unit, t, column));
+  rewriteTableDef(unit, t);
+}
+
+void replaceColumn(WriteUnit& unit, const std::u16string& table, const std::u16string& column,
+                   const ColumnDesign& design, const std::function<Value(const Value&)>& convert) {
+  Database& db = unit.db();
+  auto before = db.table(table);
+  const int pos = requireColumn(*before, column);
+  requireUnindexed(*before, before->columns[static_cast<size_t>(pos)]);
+  // Every row is read and converted before anything is written: a value that does not
+  // convert fails the statement with the file untouched.
+  std::vector<RowId> ids;
+  std::vector<std::vector<Value>> rows;
+  {
+    TableCursor cur = db.scan(before);
+    std::vector<Value> row;
+    while (cur.next()) {
+      cur.readRow(row);
+      row[static_cast<size_t>(pos)] = convert(row[static_cast<size_t>(pos)]);
+      ids.push_back(cur.rowId());
+      rows.push_back(row);
+    }
+  }
+  {
+    TableWriter w(unit, table);
+    for (const RowId& id : ids) w.remove(id);
+  }
+  TableDef t = *db.table(table);
+  // The old column's long values went with the rows removed above.
+  const ColumnDef old = t.columns[static_cast<size_t>(pos)];
+  // No stored row holds the column any more, so when it stays a variable column, or a fixed
+  // one no wider than before, it keeps its number (its place among the columns) and its
+  // slot or offset. A change between fixed and variable takes a new number, as an added
+  // column would: readers count a row's fixed columns as its column count minus its slots.
+  ColumnDef c;
+  TableDesign one;
+  one.name = t.name;
+  one.columns = {design};
+  const ColumnDef laid = layoutTable(one, unit.db().isJet4()).columns.front();
+  if (laid.fixed == old.fixed && !laid.isLongValue() && !old.isLongValue() &&
+      (!laid.fixed || (laid.type == ColType::Bool) == (old.type == ColType::Bool)) &&
+      (!laid.fixed || laid.length <= old.length)) {
+    c = laid;
+    c.number = old.number;
+    c.varSlot = old.varSlot;
+    c.fixedOffset = old.fixedOffset;
+  } else {
+    c = placeColumn(unit, t, design);
+  }
+  c.name = old.name;
+  t.columns[static_cast<size_t>(pos)] = c;
+  rewriteTableDef(unit, t);
+  // Each value goes to the column of its number, wherever the definition now lists it.
+  std::vector<uint16_t> numbers;
+  for (const ColumnDef& col : before->columns) numbers.push_back(col.number == old.number ? c.number : col.number);
+  TableWriter w(unit, table);
+  const TableDef& after = w.table();
+  std::vector<size_t> from(after.columns.size());
+  for (size_t i = 0; i < after.columns.size(); ++i)
+    from[i] = static_cast<size_t>(std::find(numbers.begin(), numbers.end(), after.columns[i].number) - numbers.begin());
+  std::vector<Value> out(after.columns.size());
+  for (const std::vector<Value>& row : rows) {
+    for (size_t i = 0; i < out.size(); ++i) out[i] = row[from[i]];
+    w.insert(out);
+  }
+}
+
+void dropColumn(WriteUnit& unit, const std::u16string& table, const std::u16string& column) {
+  Database& db = unit.db();
+  TableDef t = *db.table(table);
+  const int pos = requireColumn(t, column);
+  const ColumnDef c = t.columns[static_cast<size_t>(pos)];
+  requireUnindexed(t, c);
   if (t.columns.size() == 1) throw JetError(3264, "A table keeps at least one column.");
   if (c.isLongValue()) {
     for (uint32_t p : db.usageMapPages(c.lvOwnedMap)) unit.release(p);

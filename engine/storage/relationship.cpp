@@ -64,11 +64,14 @@ void addRelationship(WriteUnit& unit, const RelationshipDesign& design) {
       if (!d.primaryKey) continue;
       for (const IndexColumn& c : d.columns) refNames.push_back(primary.columns[static_cast<size_t>(primary.columnByNumber(c.columnNumber))].name);
     }
+    if (refNames.empty())
+      throw JetError(3373, "The table '" + toUtf8(primary.name) +
+                               "' has no primary key: name the columns the relationship refers to.");
   }
   const std::vector<IndexColumn> fcols = resolve(foreign, design.columns);
   const std::vector<IndexColumn> pcols = resolve(primary, refNames);
   if (fcols.empty() || fcols.size() != pcols.size() || fcols.size() > 10)
-    throw JetError(3265, "The relationship names " + std::to_string(fcols.size()) + " columns in '" +
+    throw JetError(3368, "The relationship names " + std::to_string(fcols.size()) + " columns in '" +
                              toUtf8(foreign.name) + "' and " + std::to_string(pcols.size()) + " in '" +
                              toUtf8(primary.name) + "'.");
   const std::u16string name = design.name.empty() ? primary.name + foreign.name : design.name;
