@@ -12,37 +12,50 @@ namespace bv::storage {
 
 namespace {
 
-// The descriptor of a new column of `t`: numbered after every column the table ever had,
-// placed after everything in use (a fixed column at the end of the fixed area, a variable
-// one in a new slot), and its long-value maps on a page of their own. Updates `t`'s counts.
-ColumnDef placeColumn(WriteUnit& unit, TableDef& t, const ColumnDesign& column) {
-  const bool jet4 = unit.db().isJet4();
-  if (t.maxColumns >= 255) throw JetError(3190, "The table '" + toUtf8(t.name) + "' cannot take more columns.");
+// A column's descriptor as a table of its own would lay it out (type, length, flags).
+ColumnDef laidOut(const TableDef& t, const ColumnDesign& column, bool jet4) {
   TableDesign one;
   one.name = t.name;
   one.columns = {column};
-  ColumnDef c = layoutTable(one, jet4).columns.front();
+  return layoutTable(one, jet4).columns.front();
+}
+
+// Where the next fixed column's bytes go: after every fixed column the table has.
+uint16_t fixedAreaEnd(const TableDef& t) {
+  uint16_t end = 0;
+  for (const ColumnDef& o : t.columns)
+    if (o.fixed && o.type != ColType::Bool) end = std::max<uint16_t>(end, static_cast<uint16_t>(o.fixedOffset + o.length));
+  return end;
+}
+
+// A Memo / OLE column's long-value maps, on a page of their own.
+void giveLongValueMaps(WriteUnit& unit, ColumnDef& c) {
+  if (!c.isLongValue()) return;
+  const bool jet4 = unit.db().isJet4();
+  const uint32_t page = unit.allocate();
+  const uint32_t base = page - page % 8;
+  const std::vector<uint8_t> img = buildDataPage(0, {inlineUsageMap(base, {}, jet4), inlineUsageMap(base, {}, jet4)}, jet4);
+  std::copy(img.begin(), img.end(), unit.modify(page));
+  c.lvOwnedMap = RowPointer{page, 0};
+  c.lvFreeMap = RowPointer{page, 1};
+}
+
+// The descriptor of a new column of `t`: numbered after every column the table ever had,
+// placed after everything in use (a fixed column at the end of the fixed area, a variable
+// one in a new slot), with its own long-value maps. Updates `t`'s counts.
+ColumnDef placeColumn(WriteUnit& unit, TableDef& t, const ColumnDesign& column) {
+  if (t.maxColumns >= 255) throw JetError(3190, "The table '" + toUtf8(t.name) + "' cannot take more columns.");
+  ColumnDef c = laidOut(t, column, unit.db().isJet4());
   c.number = t.maxColumns;
   if (c.fixed) {
-    uint16_t end = 0;
-    for (const ColumnDef& o : t.columns)
-      if (o.fixed && o.type != ColType::Bool) end = std::max<uint16_t>(end, static_cast<uint16_t>(o.fixedOffset + o.length));
-    if (c.type != ColType::Bool) c.fixedOffset = end;
+    if (c.type != ColType::Bool) c.fixedOffset = fixedAreaEnd(t);
     c.varSlot = t.varSlots;
   } else {
     c.varSlot = t.varSlots;
     t.varSlots = static_cast<uint16_t>(t.varSlots + 1);
   }
   t.maxColumns = static_cast<uint16_t>(t.maxColumns + 1);
-  if (c.isLongValue()) {
-    const uint32_t page = unit.allocate();
-    const uint32_t base = page - page % 8;
-    const std::vector<uint8_t> img =
-        buildDataPage(0, {inlineUsageMap(base, {}, jet4), inlineUsageMap(base, {}, jet4)}, jet4);
-    std::copy(img.begin(), img.end(), unit.modify(page));
-    c.lvOwnedMap = RowPointer{page, 0};
-    c.lvFreeMap = RowPointer{page, 1};
-  }
+  giveLongValueMaps(unit, c);
   return c;
 }
 
@@ -105,22 +118,18 @@ void replaceColumn(WriteUnit& unit, const std::u16string& table, const std::u16s
   TableDef t = *db.table(table);
   // The old column's long values went with the rows removed above.
   const ColumnDef old = t.columns[static_cast<size_t>(pos)];
-  // No stored row holds the column any more, so when it stays a variable column, or a fixed
-  // one no wider than before, it keeps its number (its place among the columns) and its
-  // slot or offset. A change between fixed and variable takes a new number, as an added
-  // column would: readers count a row's fixed columns as its column count minus its slots.
-  ColumnDef c;
-  TableDesign one;
-  one.name = t.name;
-  one.columns = {design};
-  const ColumnDef laid = layoutTable(one, unit.db().isJet4()).columns.front();
-  if (laid.fixed == old.fixed && !laid.isLongValue() && !old.isLongValue() &&
-      (!laid.fixed || (laid.type == ColType::Bool) == (old.type == ColType::Bool)) &&
-      (!laid.fixed || laid.length <= old.length)) {
-    c = laid;
+  // No stored row holds the column any more. A column that stays variable (or stays fixed)
+  // keeps its number, so its place among the columns, and its slot (a fixed one its bytes,
+  // or new ones at the end of the fixed area when it grows). A change between fixed and
+  // variable takes a new number, as an added column would: readers count a row's fixed
+  // columns as its column count minus its variable slots.
+  ColumnDef c = laidOut(t, design, unit.db().isJet4());
+  const bool bitBefore = old.type == ColType::Bool, bitAfter = c.type == ColType::Bool;
+  if (c.fixed == old.fixed) {
     c.number = old.number;
     c.varSlot = old.varSlot;
-    c.fixedOffset = old.fixedOffset;
+    if (c.fixed && !bitAfter) c.fixedOffset = !bitBefore && c.length <= old.length ? old.fixedOffset : fixedAreaEnd(t);
+    giveLongValueMaps(unit, c);
   } else {
     c = placeColumn(unit, t, design);
   }
