@@ -59,6 +59,29 @@ ColumnDef placeColumn(WriteUnit& unit, TableDef& t, const ColumnDesign& column) 
   return c;
 }
 
+// Every row of a table with its id, read as the table's definition describes it.
+struct StoredRows {
+  std::vector<RowId> ids;
+  std::vector<std::vector<Value>> rows;
+};
+
+StoredRows readRows(const Database& db, std::shared_ptr<const TableDef> t) {
+  StoredRows out;
+  TableCursor cur = db.scan(std::move(t));
+  std::vector<Value> row;
+  while (cur.next()) {
+    cur.readRow(row);
+    out.ids.push_back(cur.rowId());
+    out.rows.push_back(row);
+  }
+  return out;
+}
+
+void removeRows(WriteUnit& unit, const std::u16string& table, const std::vector<RowId>& ids) {
+  TableWriter w(unit, table);
+  for (const RowId& id : ids) w.remove(id);
+}
+
 // JetError 3280 / 3303 when an index or a relationship uses the column.
 void requireUnindexed(const TableDef& t, const ColumnDef& c) {
   for (const IndexDef& d : t.indexes) {
@@ -87,8 +110,17 @@ void addColumn(WriteUnit& unit, const std::u16string& table, const ColumnDesign&
     throw JetError(3380, "The table '" + toUtf8(t.name) + "' already has a column named '" + toUtf8(column.name) + "'.");
   if (t.columns.size() >= 255)
     throw JetError(3190, "The table '" + toUtf8(t.name) + "' cannot take more columns.");
-  t.columns.push_back(placeColumn(unit, t, column));
+  const ColumnDef c = placeColumn(unit, t, column);
+  t.columns.push_back(c);
   rewriteTableDef(unit, t);
+  // A new AutoNumber column numbers the rows already there, in their stored order: they are
+  // written again with the column Null, which the writer fills with the next number.
+  if ((c.autoNumber || c.guidAutoNumber) && t.rowCount > 0) {
+    const StoredRows stored = readRows(unit.db(), unit.db().table(table));
+    removeRows(unit, table, stored.ids);
+    TableWriter w(unit, table);
+    for (const std::vector<Value>& row : stored.rows) w.insert(row);
+  }
 }
 
 void replaceColumn(WriteUnit& unit, const std::u16string& table, const std::u16string& column,
@@ -99,22 +131,9 @@ void replaceColumn(WriteUnit& unit, const std::u16string& table, const std::u16s
   requireUnindexed(*before, before->columns[static_cast<size_t>(pos)]);
   // Every row is read and converted before anything is written: a value that does not
   // convert fails the statement with the file untouched.
-  std::vector<RowId> ids;
-  std::vector<std::vector<Value>> rows;
-  {
-    TableCursor cur = db.scan(before);
-    std::vector<Value> row;
-    while (cur.next()) {
-      cur.readRow(row);
-      row[static_cast<size_t>(pos)] = convert(row[static_cast<size_t>(pos)]);
-      ids.push_back(cur.rowId());
-      rows.push_back(row);
-    }
-  }
-  {
-    TableWriter w(unit, table);
-    for (const RowId& id : ids) w.remove(id);
-  }
+  StoredRows stored = readRows(db, before);
+  for (std::vector<Value>& row : stored.rows) row[static_cast<size_t>(pos)] = convert(row[static_cast<size_t>(pos)]);
+  removeRows(unit, table, stored.ids);
   TableDef t = *db.table(table);
   // The old column's long values went with the rows removed above.
   const ColumnDef old = t.columns[static_cast<size_t>(pos)];
@@ -145,7 +164,7 @@ void replaceColumn(WriteUnit& unit, const std::u16string& table, const std::u16s
   for (size_t i = 0; i < after.columns.size(); ++i)
     from[i] = static_cast<size_t>(std::find(numbers.begin(), numbers.end(), after.columns[i].number) - numbers.begin());
   std::vector<Value> out(after.columns.size());
-  for (const std::vector<Value>& row : rows) {
+  for (const std::vector<Value>& row : stored.rows) {
     for (size_t i = 0; i < out.size(); ++i) out[i] = row[from[i]];
     w.insert(out);
   }

@@ -13,8 +13,9 @@ namespace bv::storage {
 
 class WriteUnit;
 
-// JetError 3380 (the table has a column of that name), 3190 (255 columns already), and the
-// column errors of layoutTable.
+// An AutoNumber column added to a table that holds rows numbers them (the rows are written
+// again). JetError 3380 (the table has a column of that name), 3190 (255 columns already),
+// and the column errors of layoutTable.
 void addColumn(WriteUnit& unit, const std::u16string& table, const ColumnDesign& column);
 
 // JetError 3265 (no such column), 3280 (an index uses it), 3303 (a relationship uses it),

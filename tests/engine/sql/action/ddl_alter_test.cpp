@@ -209,6 +209,16 @@ TEST_P(DdlAlterTest, AddColumnTakesPropertiesAndConstraints) {
   EXPECT_EQ(problems(), "");
 }
 
+TEST_P(DdlAlterTest, AddedAutoNumberColumnNumbersTheRowsAlreadyThere) {
+  run(u"CREATE TABLE T (A TEXT(5), B MEMO)");
+  run(u"INSERT INTO T VALUES ('x', 'long note')");
+  run(u"INSERT INTO T VALUES ('y', Null)");
+  EXPECT_EQ(run(u"ALTER TABLE T ADD COLUMN N COUNTER CONSTRAINT pk PRIMARY KEY"), 0);
+  EXPECT_EQ(run(u"INSERT INTO T (A) VALUES ('z')"), 1);
+  EXPECT_EQ(exported("T"), "A,B,N\n\"x\",\"long note\",1\n\"y\",,2\n\"z\",,3\n");
+  EXPECT_EQ(problems(), "");
+}
+
 TEST_P(DdlAlterTest, TableReferencingItselfIsRecordedAndEnforced) {
   EXPECT_EQ(run(u"CREATE TABLE Employees (ID COUNTER PRIMARY KEY, Name TEXT(50), "
                 u"ManagerID LONG CONSTRAINT Reports REFERENCES Employees (ID))"),
