@@ -248,6 +248,7 @@ TEST_P(DdlAlterTest, TableReferencingItselfIsRecordedAndEnforced) {
   refused(u"INSERT INTO Employees (Name, ManagerID) VALUES ('orphan', 99)", 3201);
   refused(u"DELETE FROM Employees WHERE ID = 1", 3200);
   refused(u"UPDATE Employees SET ManagerID = 5 WHERE ID = 2", 3201);
+  refused(u"ALTER TABLE Employees ALTER COLUMN ManagerID TEXT(10)", 3303);
   EXPECT_EQ(run(u"DELETE FROM Employees WHERE ID = 2"), 1);
   EXPECT_EQ(run(u"DELETE FROM Employees WHERE ID = 1"), 1);
   EXPECT_EQ(problems(), "");
