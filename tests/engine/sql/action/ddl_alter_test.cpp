@@ -3,6 +3,8 @@
 // afterwards, and every refused statement leaves the file byte for byte as it was.
 #include "tests/engine/sql/action/ddl_test_util.h"
 
+#include <filesystem>
+
 #include "engine/storage/properties.h"
 
 namespace bv::sql {
@@ -272,6 +274,37 @@ TEST_P(DdlAlterTest, RelationshipErrorsTakeJetNumbers) {
   refused(u"CREATE TABLE R1 (X LONG REFERENCES NoKey (A))", 3609);      // no unique index on A
   refused(u"CREATE TABLE R1 (X LONG, Y LONG, CONSTRAINT f FOREIGN KEY (X, Y) REFERENCES Keyed (A))", 3368);
   refused(u"CREATE TABLE R1 (X LONG REFERENCES Keyed (Nope))", 3265);
+}
+
+// On Access-made files the table's property list holds kinds of properties our DDL never
+// writes (column widths, formats, GUIDs): changing one column's properties keeps them all.
+TEST(DdlOnAccessFiles, ColumnPropertiesKeepEveryOtherProperty) {
+  for (const char* name : {"jet4/testV2003.mdb", "jet3/testV1997.mdb"}) {
+    SCOPED_TRACE(name);
+    const std::string src = test::fixturesDir() + "/" + name;
+    if (!std::filesystem::exists(src)) GTEST_SKIP() << "fixture absent: " << src;
+    test::TempCopy copy(src);
+    auto props = [&] {
+      int status = 0;
+      const std::string out = test::runCommand("mdb-prop " + test::shellQuote(copy.path()) + " Table1 2>&1", &status);
+      EXPECT_EQ(status, 0) << out;
+      return out;
+    };
+    auto run = [&](const std::u16string& sql) {
+      auto db = Database::open(copy.path(), OpenMode::ReadWrite);
+      ActionOptions o;
+      o.failOnError = true;
+      return executeAction(*db, parseStatement(sql), {}, o);
+    };
+    const std::string before = props();
+    ASSERT_GT(before.size(), 200u);
+    EXPECT_EQ(run(u"ALTER TABLE Table1 ADD COLUMN Extra TEXT(10) NOT NULL DEFAULT 'q'"), 0);
+    EXPECT_EQ(props(), before + "name: Extra\n\tDefaultValue: 'q'\n\tRequired: yes\n\n");
+    EXPECT_EQ(run(u"ALTER TABLE Table1 DROP COLUMN Extra"), 0);
+    EXPECT_EQ(props(), before);
+    auto db = Database::open(copy.path());
+    EXPECT_TRUE(storage::checkDatabase(*db).problems.empty());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, DdlAlterTest, ::testing::Values(JetVersion::Jet4, JetVersion::Jet3),
