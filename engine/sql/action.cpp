@@ -24,7 +24,7 @@ bool changesData(const Statement& st, const ActionPlan& plan) {
 }
 
 // The plan's changes, or for SELECT ... INTO the new table and its rows.
-int64_t apply(storage::WriteUnit& unit, const ActionPlan& plan, bool failOnError) {
+int64_t apply(storage::WriteUnit& unit, ActionPlan& plan, bool failOnError) {
   return plan.createTable ? applyMakeTable(unit, plan, failOnError) : applyPlan(unit, plan, failOnError);
 }
 

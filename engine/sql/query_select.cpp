@@ -140,7 +140,14 @@ std::vector<SourceColumn> Executor::resultColumns(const Plan& p, const std::vect
           case Kind::Text: c.type = longestText(rows, k) > 255 ? ColType::Memo : ColType::Text; break;
           case Kind::Binary: c.type = ColType::OLE; break;
           case Kind::Guid: c.type = ColType::Guid; break;
-          case Kind::Decimal: c.type = ColType::Decimal; break;
+          case Kind::Decimal:
+            // Room for every value: the widest precision, the largest scale met.
+            c.type = ColType::Decimal;
+            c.precision = 28;
+            c.scale = 0;
+            for (const auto& other : rows)
+              if (const Decimal* d = other[k].get<Decimal>()) c.scale = std::max(c.scale, d->scale);
+            break;
           default: break;
         }
         break;

@@ -12,11 +12,12 @@ namespace bv::sql {
 
 // The design of the table a make-table plan creates: each result column with its type and
 // size, AutoNumber columns as plain Long, no indexes. A column named "t.c" (a qualified
-// field without an alias) is named "c".
-storage::TableDesign makeTableDesign(const ActionPlan& plan);
+// field without an alias) is named "c". A Jet 3 file takes Decimal values as Double.
+storage::TableDesign makeTableDesign(const ActionPlan& plan, bool jet4);
 
-// Creates the table and inserts the plan's rows; returns the rows inserted. JetError 3010
-// when the name is taken, 3191 when two result columns share a name.
-int64_t applyMakeTable(storage::WriteUnit& unit, const ActionPlan& plan, bool failOnError);
+// Converts the plan's rows to the new columns, creates the table and inserts them; returns
+// the rows inserted. JetError 3010 when the name is taken, 3191 when two result columns
+// share a name, and the conversion errors of coerceToColumn.
+int64_t applyMakeTable(storage::WriteUnit& unit, ActionPlan& plan, bool failOnError);
 
 }  // namespace bv::sql

@@ -99,6 +99,17 @@ TEST_P(DdlAlterTest, SelectIntoTypesExpressionsAndJoins) {
   EXPECT_NE(rows.find("1,\"red\",6,0.0625,5.0000,\"Ann!\",\"04/06/23 06:07:08\""), std::string::npos) << rows;
   EXPECT_NE(rows.find("2,\"blue\",-14,"), std::string::npos) << rows;
 
+  // Decimal results (Double in a Jet 3 file, which has no Decimal type) keep their digits;
+  // values of another kind than the column's first are converted as an INSERT converts them.
+  EXPECT_EQ(run(u"SELECT ID, CDec(1.25) AS D, IIf(ID = 1, 1, 2.5) AS Mixed INTO Kinds FROM Src ORDER BY ID"), 3);
+  {
+    auto db = Database::open(path_);
+    auto t = db->table(u"Kinds");
+    EXPECT_EQ(column(*t, u"D").type, jet4() ? ColType::Decimal : ColType::Double);
+    EXPECT_EQ(column(*t, u"Mixed").type, ColType::Long);
+  }
+  EXPECT_EQ(exported("Kinds"), "ID,D,Mixed\n1,1.25,1\n2,1.25,2\n3,1.25,2\n");
+
   // No rows selected still makes the (empty) table.
   EXPECT_EQ(run(u"SELECT Name INTO Nobody FROM Src WHERE Qty > 1000"), 0);
   EXPECT_EQ(exported("Nobody"), "Name\n");
