@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "engine/storage/properties.h"
+#include "tests/engine/sql/action/action_test_util.h"
 
 namespace bv::sql {
 namespace {
@@ -313,6 +314,42 @@ TEST(DdlOnAccessFiles, ColumnPropertiesKeepEveryOtherProperty) {
     EXPECT_EQ(props(), before + "name: Extra\n\tDefaultValue: 'q'\n\tRequired: yes\n\n");
     EXPECT_EQ(run(u"ALTER TABLE Table1 DROP COLUMN Extra"), 0);
     EXPECT_EQ(props(), before);
+    auto db = Database::open(copy.path());
+    EXPECT_TRUE(storage::checkDatabase(*db).problems.empty());
+  }
+}
+
+// ALTER COLUMN on Access-made tables (a primary key and an index on other columns): whole
+// numbers widened read back the same; a column that turns from fixed to variable moves to
+// the end of the column list, as an added column would.
+TEST(DdlOnAccessFiles, AlterColumnKeepsEveryRowOfAnAccessTable) {
+  for (const char* name : {"jet4/testV2003.mdb", "jet3/testV1997.mdb"}) {
+    SCOPED_TRACE(name);
+    const std::string src = test::fixturesDir() + "/" + name;
+    if (!std::filesystem::exists(src)) GTEST_SKIP() << "fixture absent: " << src;
+    test::TempCopy copy(src);
+    auto exported = [&] {
+      int status = 0;
+      const std::string out = test::runCommand("mdb-export " + test::shellQuote(copy.path()) + " Table1 2>&1", &status);
+      EXPECT_EQ(status, 0) << out;
+      return out;
+    };
+    auto run = [&](const std::u16string& sql) {
+      auto db = Database::open(copy.path(), OpenMode::ReadWrite);
+      ActionOptions o;
+      o.failOnError = true;
+      return executeAction(*db, parseStatement(sql), {}, o);
+    };
+    const std::string before = exported();
+    ASSERT_EQ(before.rfind("A,B,C,D,E,F,G,H,I\n", 0), 0u) << before;
+    EXPECT_EQ(run(u"ALTER TABLE Table1 ALTER COLUMN C LONG"), 0);
+    EXPECT_EQ(run(u"ALTER TABLE Table1 ALTER COLUMN D LONG"), 0);
+    EXPECT_EQ(exported(), before);
+    EXPECT_EQ(run(u"ALTER TABLE Table1 ALTER COLUMN E TEXT(20)"), 0);
+    EXPECT_EQ(exported().rfind("A,B,C,D,F,G,H,I,E\n", 0), 0u);
+    const std::vector<uint8_t> bytes = copy.read();
+    EXPECT_EQ(test::jetErrorOf([&] { run(u"ALTER TABLE Table1 ALTER COLUMN B TEXT(200)"); }), 3280);
+    EXPECT_EQ(copy.read(), bytes);
     auto db = Database::open(copy.path());
     EXPECT_TRUE(storage::checkDatabase(*db).problems.empty());
   }
