@@ -263,6 +263,18 @@ TEST_P(DdlAlterTest, TableReferencingItselfIsRecordedAndEnforced) {
   refused(u"DELETE FROM Employees WHERE ID = 1", 3200);
   refused(u"UPDATE Employees SET ManagerID = 5 WHERE ID = 2", 3201);
   refused(u"ALTER TABLE Employees ALTER COLUMN ManagerID TEXT(10)", 3303);
+  // A row that is its own manager: its key cannot change under its reference without a
+  // cascade, unless the statement moves both.
+  run(u"CREATE TABLE Still (ID LONG PRIMARY KEY, Up LONG, CONSTRAINT su FOREIGN KEY (Up) REFERENCES Still (ID))");
+  run(u"INSERT INTO Still VALUES (7, 7)");
+  refused(u"UPDATE Still SET ID = 70 WHERE ID = 7", 3200);
+  EXPECT_EQ(run(u"UPDATE Still SET ID = 70, Up = 70 WHERE ID = 7"), 1);
+  run(u"CREATE TABLE Chain (ID LONG PRIMARY KEY, Up LONG, CONSTRAINT cu FOREIGN KEY (Up) REFERENCES Chain (ID) "
+      u"ON UPDATE CASCADE)");
+  run(u"INSERT INTO Chain VALUES (1, 1)");
+  run(u"INSERT INTO Chain VALUES (2, 1)");
+  EXPECT_EQ(run(u"UPDATE Chain SET ID = 10 WHERE ID = 1"), 1);  // its own reference follows
+  EXPECT_EQ(exported("Chain"), "ID,Up\n10,10\n2,10\n");
   EXPECT_EQ(run(u"DELETE FROM Employees WHERE ID = 2"), 1);
   EXPECT_EQ(run(u"DELETE FROM Employees WHERE ID = 1"), 1);
   EXPECT_EQ(problems(), "");
