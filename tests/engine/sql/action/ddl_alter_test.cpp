@@ -300,34 +300,47 @@ TEST_P(DdlAlterTest, RelationshipErrorsTakeJetNumbers) {
   refused(u"CREATE TABLE R1 (X LONG REFERENCES Keyed (Nope))", 3265);
 }
 
+// A private copy of an Access-made file (Jet 4 or Jet 3) with Table1 in it: statements run
+// with fail-on-error, and mdbtools commands read Table1 back.
+class AccessCopy {
+ public:
+  explicit AccessCopy(const std::string& src) : copy_(src) {}
+  int64_t run(const std::u16string& sql) {
+    auto db = Database::open(copy_.path(), OpenMode::ReadWrite);
+    ActionOptions o;
+    o.failOnError = true;
+    return executeAction(*db, parseStatement(sql), {}, o);
+  }
+  std::string table1(const std::string& tool) {
+    int status = 0;
+    const std::string out = test::runCommand(tool + " " + test::shellQuote(copy_.path()) + " Table1 2>&1", &status);
+    EXPECT_EQ(status, 0) << out;
+    return out;
+  }
+  std::vector<uint8_t> bytes() const { return copy_.read(); }
+  bool checks() const { return storage::checkDatabase(*Database::open(copy_.path())).problems.empty(); }
+
+ private:
+  test::TempCopy copy_;
+};
+
+const char* const kAccessFiles[] = {"jet4/testV2003.mdb", "jet3/testV1997.mdb"};
+
 // On Access-made files the table's property list holds kinds of properties our DDL never
 // writes (column widths, formats, GUIDs): changing one column's properties keeps them all.
 TEST(DdlOnAccessFiles, ColumnPropertiesKeepEveryOtherProperty) {
-  for (const char* name : {"jet4/testV2003.mdb", "jet3/testV1997.mdb"}) {
+  for (const char* name : kAccessFiles) {
     SCOPED_TRACE(name);
     const std::string src = test::fixturesDir() + "/" + name;
     if (!std::filesystem::exists(src)) GTEST_SKIP() << "fixture absent: " << src;
-    test::TempCopy copy(src);
-    auto props = [&] {
-      int status = 0;
-      const std::string out = test::runCommand("mdb-prop " + test::shellQuote(copy.path()) + " Table1 2>&1", &status);
-      EXPECT_EQ(status, 0) << out;
-      return out;
-    };
-    auto run = [&](const std::u16string& sql) {
-      auto db = Database::open(copy.path(), OpenMode::ReadWrite);
-      ActionOptions o;
-      o.failOnError = true;
-      return executeAction(*db, parseStatement(sql), {}, o);
-    };
-    const std::string before = props();
+    AccessCopy f(src);
+    const std::string before = f.table1("mdb-prop");
     ASSERT_GT(before.size(), 200u);
-    EXPECT_EQ(run(u"ALTER TABLE Table1 ADD COLUMN Extra TEXT(10) NOT NULL DEFAULT 'q'"), 0);
-    EXPECT_EQ(props(), before + "name: Extra\n\tDefaultValue: 'q'\n\tRequired: yes\n\n");
-    EXPECT_EQ(run(u"ALTER TABLE Table1 DROP COLUMN Extra"), 0);
-    EXPECT_EQ(props(), before);
-    auto db = Database::open(copy.path());
-    EXPECT_TRUE(storage::checkDatabase(*db).problems.empty());
+    EXPECT_EQ(f.run(u"ALTER TABLE Table1 ADD COLUMN Extra TEXT(10) NOT NULL DEFAULT 'q'"), 0);
+    EXPECT_EQ(f.table1("mdb-prop"), before + "name: Extra\n\tDefaultValue: 'q'\n\tRequired: yes\n\n");
+    EXPECT_EQ(f.run(u"ALTER TABLE Table1 DROP COLUMN Extra"), 0);
+    EXPECT_EQ(f.table1("mdb-prop"), before);
+    EXPECT_TRUE(f.checks());
   }
 }
 
@@ -335,35 +348,22 @@ TEST(DdlOnAccessFiles, ColumnPropertiesKeepEveryOtherProperty) {
 // numbers widened read back the same; a column that turns from fixed to variable moves to
 // the end of the column list, as an added column would.
 TEST(DdlOnAccessFiles, AlterColumnKeepsEveryRowOfAnAccessTable) {
-  for (const char* name : {"jet4/testV2003.mdb", "jet3/testV1997.mdb"}) {
+  for (const char* name : kAccessFiles) {
     SCOPED_TRACE(name);
     const std::string src = test::fixturesDir() + "/" + name;
     if (!std::filesystem::exists(src)) GTEST_SKIP() << "fixture absent: " << src;
-    test::TempCopy copy(src);
-    auto exported = [&] {
-      int status = 0;
-      const std::string out = test::runCommand("mdb-export " + test::shellQuote(copy.path()) + " Table1 2>&1", &status);
-      EXPECT_EQ(status, 0) << out;
-      return out;
-    };
-    auto run = [&](const std::u16string& sql) {
-      auto db = Database::open(copy.path(), OpenMode::ReadWrite);
-      ActionOptions o;
-      o.failOnError = true;
-      return executeAction(*db, parseStatement(sql), {}, o);
-    };
-    const std::string before = exported();
+    AccessCopy f(src);
+    const std::string before = f.table1("mdb-export");
     ASSERT_EQ(before.rfind("A,B,C,D,E,F,G,H,I\n", 0), 0u) << before;
-    EXPECT_EQ(run(u"ALTER TABLE Table1 ALTER COLUMN C LONG"), 0);
-    EXPECT_EQ(run(u"ALTER TABLE Table1 ALTER COLUMN D LONG"), 0);
-    EXPECT_EQ(exported(), before);
-    EXPECT_EQ(run(u"ALTER TABLE Table1 ALTER COLUMN E TEXT(20)"), 0);
-    EXPECT_EQ(exported().rfind("A,B,C,D,F,G,H,I,E\n", 0), 0u);
-    const std::vector<uint8_t> bytes = copy.read();
-    EXPECT_EQ(test::jetErrorOf([&] { run(u"ALTER TABLE Table1 ALTER COLUMN B TEXT(200)"); }), 3280);
-    EXPECT_EQ(copy.read(), bytes);
-    auto db = Database::open(copy.path());
-    EXPECT_TRUE(storage::checkDatabase(*db).problems.empty());
+    EXPECT_EQ(f.run(u"ALTER TABLE Table1 ALTER COLUMN C LONG"), 0);
+    EXPECT_EQ(f.run(u"ALTER TABLE Table1 ALTER COLUMN D LONG"), 0);
+    EXPECT_EQ(f.table1("mdb-export"), before);
+    EXPECT_EQ(f.run(u"ALTER TABLE Table1 ALTER COLUMN E TEXT(20)"), 0);
+    EXPECT_EQ(f.table1("mdb-export").rfind("A,B,C,D,F,G,H,I,E\n", 0), 0u);
+    const std::vector<uint8_t> bytes = f.bytes();
+    EXPECT_EQ(test::jetErrorOf([&] { f.run(u"ALTER TABLE Table1 ALTER COLUMN B TEXT(200)"); }), 3280);
+    EXPECT_EQ(f.bytes(), bytes);
+    EXPECT_TRUE(f.checks());
   }
 }
 
