@@ -2,6 +2,7 @@
 
 #include "engine/sql/action_apply.h"
 #include "engine/sql/ddl.h"
+#include "engine/sql/select_into.h"
 #include "engine/sql/storage_catalog.h"
 #include "engine/storage/error.h"
 #include "engine/storage/statement_lock.h"
@@ -16,15 +17,15 @@ bool changesData(const Statement& st, const ActionPlan& plan) {
     case StatementKind::Update:
     case StatementKind::Delete:
     case StatementKind::Insert:
-      return !plan.createTable;
+      return true;
     default:
-      return false;
+      return plan.createTable.has_value();
   }
 }
 
-[[noreturn]] void notYet() {
-  throw JetError(3032, "This engine cannot yet create tables with SELECT ... INTO or apply data-definition "
-                       "statements to database files.");
+// The plan's changes, or for SELECT ... INTO the new table and its rows.
+int64_t apply(storage::WriteUnit& unit, ActionPlan& plan, bool failOnError) {
+  return plan.createTable ? applyMakeTable(unit, plan, failOnError) : applyPlan(unit, plan, failOnError);
 }
 
 }  // namespace
@@ -50,7 +51,7 @@ int64_t executeAction(storage::Database& db, const Statement& st, const ParamVal
     storage::WriteOptions wo;
     wo.dryRun = true;
     storage::WriteUnit unit(db, wo);
-    const int64_t n = applyPlan(unit, plan, options.failOnError);
+    const int64_t n = apply(unit, plan, options.failOnError);
     unit.rollback();
     return n;
   }
@@ -59,9 +60,9 @@ int64_t executeAction(storage::Database& db, const Statement& st, const ParamVal
   storage::WriteLock lock(db);
   StorageCatalog catalog(db);
   ActionPlan plan = planAction(st, catalog, params);
-  if (!changesData(st, plan)) notYet();
+  if (!changesData(st, plan)) return plan.recordsAffected;
   storage::WriteUnit unit(db);
-  const int64_t n = applyPlan(unit, plan, options.failOnError);
+  const int64_t n = apply(unit, plan, options.failOnError);
   storage::CommitLock commit(db);
   unit.commit();
   return n;

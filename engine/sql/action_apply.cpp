@@ -169,11 +169,36 @@ class Applier {
     return true;
   }
 
+  // A row of a table that refers to itself may refer to its own key: when the update
+  // changes that key and leaves the reference as it was, the reference follows the key
+  // where the relationship cascades updates, and the update is refused (3200) where not.
+  static bool sameKey(const std::vector<Value>& a, const std::vector<Value>& b) {
+    return !KeyLess{}(a, b) && !KeyLess{}(b, a);
+  }
+  void followOwnKey(const Table& t, const std::vector<Value>& old, std::vector<Value>& row,
+                    std::vector<bool>& changed) {
+    for (const Link& l : integrity_.links()) {
+      if (l.table != t.def->tdefPage || l.referencedTable != t.def->tdefPage) continue;
+      const std::vector<Value> oldKey = Integrity::keyOf(old, l.referencedColumns);
+      const std::vector<Value> newKey = Integrity::keyOf(row, l.referencedColumns);
+      if (oldKey.empty() || (!newKey.empty() && sameKey(oldKey, newKey))) continue;
+      const std::vector<Value> ref = Integrity::keyOf(row, l.columns);
+      if (ref.empty() || !sameKey(ref, oldKey) || !sameKey(Integrity::keyOf(old, l.columns), oldKey)) continue;
+      if (!l.relationship.cascadeUpdates()) relatedRecordsExist(l);
+      for (size_t i = 0; i < l.columns.size(); ++i) {
+        const auto col = static_cast<size_t>(l.columns[i]);
+        row[col] = newKey.empty() ? Value() : newKey[i];
+        changed[col] = true;
+      }
+    }
+  }
+
   // Writes one updated row and carries a changed referenced key on to the referencing rows
   // of relationships that cascade updates (refusing with 3200 where one does not).
-  void writeUpdate(Table& t, RowId id, const std::vector<Value>& old, const std::vector<Value>& row,
-                   const std::vector<bool>& changed, int depth) {
+  void writeUpdate(Table& t, RowId id, const std::vector<Value>& old, std::vector<Value> row,
+                   std::vector<bool> changed, int depth) {
     if (depth > 64) throw JetError(3200, "The cascade of related changes reaches too deep.");
+    followOwnKey(t, old, row, changed);
     t.rules->check(row, &changed);
     checkParents(t, row, &changed);
     struct Cascade {

@@ -188,6 +188,12 @@ ActionPlan Executor::selectInto(const Select& s) {
   auto rows = run(*root_, nullptr, 0);
   plan.createTable = s.into;
   plan.createColumns = resultColumns(*root_, rows);
+  // A qualified field without an alias gives its own name to the new column.
+  for (size_t k = 0; k < plan.createColumns.size(); ++k) {
+    std::u16string& name = plan.createColumns[k].name;
+    const size_t dot = name.find(u'.');
+    if (!root_->outputs[k].explicitAlias && dot != std::u16string::npos) name = name.substr(dot + 1);
+  }
   for (size_t i = 0; i < plan.createColumns.size(); ++i)
     for (size_t j = 0; j < i; ++j)
       if (namesEqual(plan.createColumns[i].name, plan.createColumns[j].name))

@@ -105,8 +105,19 @@ std::vector<std::vector<Value>> Executor::run(Plan& p, const Frame* parent, size
   return out;
 }
 
+namespace {
+
+size_t longestText(const std::vector<std::vector<Value>>& rows, size_t k) {
+  size_t n = 0;
+  for (const auto& r : rows)
+    if (r[k].kind() == Kind::Text) n = std::max(n, r[k].as<std::u16string>().size());
+  return n;
+}
+
+}  // namespace
+
 // Result column types: a plain field keeps its own; an expression takes the kind of its
-// first non-Null value.
+// first non-Null value (text becomes Memo when any value is longer than 255 characters).
 std::vector<SourceColumn> Executor::resultColumns(const Plan& p, const std::vector<std::vector<Value>>& rows) {
   std::vector<SourceColumn> cols;
   for (size_t k = 0; k < p.outputs.size(); ++k) {
@@ -126,10 +137,17 @@ std::vector<SourceColumn> Executor::resultColumns(const Plan& p, const std::vect
           case Kind::Single: c.type = ColType::Single; break;
           case Kind::Double: c.type = ColType::Double; break;
           case Kind::DateTime: c.type = ColType::DateTime; break;
-          case Kind::Text: c.type = r[k].as<std::u16string>().size() > 255 ? ColType::Memo : ColType::Text; break;
+          case Kind::Text: c.type = longestText(rows, k) > 255 ? ColType::Memo : ColType::Text; break;
           case Kind::Binary: c.type = ColType::OLE; break;
           case Kind::Guid: c.type = ColType::Guid; break;
-          case Kind::Decimal: c.type = ColType::Decimal; break;
+          case Kind::Decimal:
+            // Room for every value: the widest precision, the largest scale met.
+            c.type = ColType::Decimal;
+            c.precision = 28;
+            c.scale = 0;
+            for (const auto& other : rows)
+              if (const Decimal* d = other[k].get<Decimal>()) c.scale = std::max(c.scale, d->scale);
+            break;
           default: break;
         }
         break;

@@ -122,7 +122,7 @@ int addIndex(WriteUnit& unit, const std::u16string& table, const IndexDesign& de
         return d.indexNumber;
       }
     }
-    throw JetError(3800, "The table '" + toUtf8(t.name) + "' has no unique index on the columns the relationship refers to.");
+    throw JetError(3609, "The table '" + toUtf8(t.name) + "' has no unique index on the columns the relationship refers to.");
   }
 
   // The keys of the rows already in the table, checked against the index's rules.

@@ -14,7 +14,7 @@ class WriteUnit;
 // JetError 3375 (an index of that name exists), 3283 (a second primary key), 3265 (an
 // unknown column), 3022 (a unique index over duplicate keys), 3058 (a required index over
 // Null), kErrKeyNotEncodable (a value without a key). A foreign key on the referenced side
-// (fkSide 1) uses the B-tree of the unique index over the same columns (3800 without one).
+// (fkSide 1) uses the B-tree of the unique index over the same columns (3609 without one).
 // Returns the new logical index's number.
 int addIndex(WriteUnit& unit, const std::u16string& table, const IndexDesign& design);
 

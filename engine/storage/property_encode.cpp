@@ -40,6 +40,20 @@ Bytes valueBytes(const Property& p, bool jet4) {
     return b;
   }
   if (const std::u16string* v = p.value.get<std::u16string>()) return textBytes(*v, jet4);
+  // The other kinds a stored property list may hold go back as they were read, so that a
+  // list read from the file can be written again with one property changed.
+  auto raw = [](const auto& v) {
+    const auto* b = reinterpret_cast<const uint8_t*>(&v);
+    return Bytes(b, b + sizeof v);
+  };
+  if (const uint8_t* v = p.value.get<uint8_t>()) return Bytes{*v};
+  if (const int16_t* v = p.value.get<int16_t>()) return raw(*v);
+  if (const Currency* v = p.value.get<Currency>()) return raw(v->scaled);
+  if (const float* v = p.value.get<float>()) return raw(*v);
+  if (const double* v = p.value.get<double>()) return raw(*v);
+  if (const DateTime* v = p.value.get<DateTime>()) return raw(v->days);
+  if (const Guid* v = p.value.get<Guid>()) return Bytes(v->bytes.begin(), v->bytes.end());
+  if (const Bytes* v = p.value.get<Bytes>()) return *v;
   throw JetError(3251, "A property of this kind cannot be stored by this engine yet.");
 }
 

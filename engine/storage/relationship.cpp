@@ -55,19 +55,23 @@ void addRelationship(WriteUnit& unit, const RelationshipDesign& design) {
   const bool jet4 = db.isJet4();
   const TableDef foreign = *userTable(db, design.table);
   const TableDef primary = *userTable(db, design.referencedTable);
-  if (foreign.tdefPage == primary.tdefPage)
-    throw JetError(3251, "A relationship of a table with itself is not supported by this engine yet.");
+  // A table may reference itself (an employee's manager is an employee): both ends are then
+  // indexes of the one table.
+  const bool self = foreign.tdefPage == primary.tdefPage;
   std::vector<std::u16string> refNames = design.referencedColumns;
   if (refNames.empty()) {
     for (const IndexDef& d : primary.indexes) {
       if (!d.primaryKey) continue;
       for (const IndexColumn& c : d.columns) refNames.push_back(primary.columns[static_cast<size_t>(primary.columnByNumber(c.columnNumber))].name);
     }
+    if (refNames.empty())
+      throw JetError(3373, "The table '" + toUtf8(primary.name) +
+                               "' has no primary key: name the columns the relationship refers to.");
   }
   const std::vector<IndexColumn> fcols = resolve(foreign, design.columns);
   const std::vector<IndexColumn> pcols = resolve(primary, refNames);
   if (fcols.empty() || fcols.size() != pcols.size() || fcols.size() > 10)
-    throw JetError(3265, "The relationship names " + std::to_string(fcols.size()) + " columns in '" +
+    throw JetError(3368, "The relationship names " + std::to_string(fcols.size()) + " columns in '" +
                              toUtf8(foreign.name) + "' and " + std::to_string(pcols.size()) + " in '" +
                              toUtf8(primary.name) + "'.");
   const std::u16string name = design.name.empty() ? primary.name + foreign.name : design.name;
@@ -106,6 +110,8 @@ void addRelationship(WriteUnit& unit, const RelationshipDesign& design) {
   int nextPrimary = 0, nextForeign = 0;
   for (const IndexDef& d : primary.indexes) nextPrimary = std::max(nextPrimary, d.indexNumber + 1);
   for (const IndexDef& d : foreign.indexes) nextForeign = std::max(nextForeign, d.indexNumber + 1);
+  // With one table, the referencing end is numbered after the referenced end added first.
+  if (self) nextForeign = nextPrimary + 1;
   IndexDesign fk;
   fk.name = name;
   for (const std::u16string& c : design.columns) fk.columns.push_back({c, true});

@@ -19,9 +19,10 @@ struct RelationshipDesign {
   double created = 0;  // the relationship object's creation date (0: now)
 };
 
-// JetError 3371 (a table is missing), 3265 (a column is missing, or the column counts
-// differ), 3012 (a relationship of that name exists), 3800 (the referenced columns have no
-// unique index), 3201 (a row of the referencing table has no related row).
+// JetError 3371 (a table is missing), 3265 (a column is missing), 3368 (the column counts
+// differ), 3373 (no referenced columns named and no primary key to take them from), 3012
+// (a relationship of that name exists), 3609 (the referenced columns have no unique
+// index), 3201 (a row of the referencing table has no related row).
 void addRelationship(WriteUnit& unit, const RelationshipDesign& design);
 
 }  // namespace bv::storage

@@ -23,7 +23,7 @@ std::string recordsMessage(const std::string& sql, int64_t n) {
 }
 
 const bv::tool::Registration reg{{
-    "run", "execute an action statement (UPDATE, DELETE, INSERT) on a database",
+    "run", "execute an action statement (UPDATE, DELETE, INSERT, SELECT INTO, data definition) on a database",
     "usage: brimvale run DB SQL [--param NAME=VALUE]... [--password=PW] [--dry-run]\n"
     "  Executes the action statement SQL on DB with fail-on-error: a statement that breaks\n"
     "  a rule (duplicate key, required field, validation rule, related records, ...) changes\n"
