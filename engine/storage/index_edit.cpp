@@ -1,6 +1,8 @@
 #include "engine/storage/index_edit.h"
 
 #include <algorithm>
+#include <set>
+#include <utility>
 
 #include "engine/storage/error.h"
 #include "engine/storage/index_page.h"
@@ -127,17 +129,21 @@ int addIndex(WriteUnit& unit, const std::u16string& table, const IndexDesign& de
 
   // The keys of the rows already in the table, checked against the index's rules.
   std::vector<IndexEntry> entries;
+  // Rows with a Null in some key column: a unique index holds any number of them, as it does
+  // when rows are added later.
+  std::set<std::pair<uint32_t, uint8_t>> nullKeyed;
   TableCursor cur = db.scan(t);
   std::vector<Value> row;
   while (cur.next()) {
     cur.readRow(row);
     const bool allNull = allKeyColumnsNull(ri.columns, t, row);
-    if (design.required || design.primaryKey) {
-      for (const IndexColumn& c : ri.columns)
-        if (row[static_cast<size_t>(t.columnByNumber(c.columnNumber))].isNull())
-          throw JetError(3058, "The index '" + toUtf8(design.name) + "' does not allow Null, and a row holds one.");
-    }
+    const bool anyNull = std::any_of(ri.columns.begin(), ri.columns.end(), [&](const IndexColumn& c) {
+      return row[static_cast<size_t>(t.columnByNumber(c.columnNumber))].isNull();
+    });
+    if ((design.required || design.primaryKey) && anyNull)
+      throw JetError(3058, "The index '" + toUtf8(design.name) + "' does not allow Null, and a row holds one.");
     if (design.ignoreNulls && allNull) continue;
+    if (anyNull) nullKeyed.emplace(cur.rowId().page, cur.rowId().row);
     IndexEntry e;
     e.key = encodeKey(ri, t, row, jet4);
     e.dataPage = cur.rowId().page;
@@ -148,7 +154,7 @@ int addIndex(WriteUnit& unit, const std::u16string& table, const IndexDesign& de
   uint32_t distinct = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
     if (i > 0 && entries[i].key == entries[i - 1].key) {
-      if (ri.flags & kUnique)
+      if ((ri.flags & kUnique) && !nullKeyed.count({entries[i].dataPage, entries[i].dataRow}))
         throw JetError(3022, "The index '" + toUtf8(design.name) + "' would hold duplicate values.");
       continue;
     }

@@ -136,12 +136,19 @@ TEST_P(DdlTest, CreateIndexOverExistingRowsBuildsACheckedTree) {
 
 TEST_P(DdlTest, IndexRulesOverExistingRowsAreEnforced) {
   run(u"CREATE TABLE T (A LONG, B TEXT(10))");
-  addRows(u"T", {{Value(int32_t{1}), Value(u"x")}, {Value(int32_t{1}), Value()}, {Value(int32_t{2}), Value(u"y")}});
+  addRows(u"T", {{Value(int32_t{1}), Value(u"x")},
+                 {Value(int32_t{1}), Value()},
+                 {Value(int32_t{2}), Value(u"y")},
+                 {Value(int32_t{1}), Value()}});
   refused(u"CREATE UNIQUE INDEX UA ON T (A)", 3022);
   refused(u"CREATE INDEX NB ON T (B) WITH DISALLOW NULL", 3058);
   refused(u"CREATE INDEX NB ON T (Nope)", 3265);
   refused(u"CREATE INDEX NB ON Missing (A)", 3371);
-  EXPECT_EQ(run(u"CREATE UNIQUE INDEX UB ON T (B)"), 0);  // Null does not collide
+  // A key with a Null in it collides with nothing, as when rows are added later.
+  EXPECT_EQ(run(u"CREATE UNIQUE INDEX UB ON T (B)"), 0);
+  EXPECT_EQ(run(u"CREATE UNIQUE INDEX UAB ON T (A, B)"), 0);
+  EXPECT_EQ(run(u"INSERT INTO T (A) VALUES (1)"), 1);
+  refused(u"INSERT INTO T (A, B) VALUES (5, 'x')", 3022);
   EXPECT_EQ(problems(), "");
 }
 
