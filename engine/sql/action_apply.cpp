@@ -54,9 +54,9 @@ class Applier {
   Applier(storage::WriteUnit& unit, bool failOnError)
       : unit_(unit), db_(unit.db()), failOnError_(failOnError), integrity_(db_) {}
 
-  int64_t run(const ActionPlan& plan) {
+  int64_t run(ActionPlan& plan) {
     int64_t affected = 0;
-    for (const TableChange& ch : plan.changes) {
+    for (TableChange& ch : plan.changes) {
       Table& t = table(ch.table);
       for (RowId id : ch.deletes) affected += attempt([&] { return deleteRow(t, id); });
       for (size_t i = 0; i < ch.updates.size(); ++i)
@@ -151,10 +151,11 @@ class Applier {
     }
   }
 
-  bool insertRow(Table& t, const std::vector<int>& columns, const std::vector<Value>& values) {
+  bool insertRow(Table& t, const std::vector<int>& columns, std::vector<Value>& values) {
     if (!t.defaults) t.defaults = t.rules->defaults();
     std::vector<Value> row = *t.defaults;
-    for (size_t k = 0; k < columns.size() && k < values.size(); ++k) row[static_cast<size_t>(columns[k])] = values[k];
+    for (size_t k = 0; k < columns.size() && k < values.size(); ++k)
+      row[static_cast<size_t>(columns[k])] = std::move(values[k]);
     if (!t.rules->enforcesNothing()) t.rules->check(row);
     if (!integrity_.empty()) checkParents(t, row, nullptr);
     const RowId id = t.writer->insert(row);
@@ -282,7 +283,7 @@ class Applier {
 
 }  // namespace
 
-int64_t applyPlan(storage::WriteUnit& unit, const ActionPlan& plan, bool failOnError) {
+int64_t applyPlan(storage::WriteUnit& unit, ActionPlan& plan, bool failOnError) {
   Applier a(unit, failOnError);
   return a.run(plan);
 }

@@ -8,10 +8,25 @@ namespace bv::sql::query {
 
 namespace {
 
+// A value the conversion would return unchanged (saves copying text for every row).
+bool alreadyFits(const Value& v, const SourceColumn& col) {
+  switch (v.kind()) {
+    case Kind::Text:
+      return (col.type == ColType::Text || col.type == ColType::Memo) &&
+             (!col.maxLength || v.as<std::u16string>().size() <= col.maxLength);
+    case Kind::Long: return col.type == ColType::Long;
+    case Kind::Currency: return col.type == ColType::Currency;
+    case Kind::Double: return col.type == ColType::Double;
+    case Kind::DateTime: return col.type == ColType::DateTime;
+    default: return false;
+  }
+}
+
 // Converts a new value to its column. A value the column cannot hold fails only its row:
 // the error is kept as the fault of row `row` of `ch` and raised when the row is applied.
 // Returns false for such a value.
 bool convertForColumn(Value& v, const SourceColumn& col, TableChange& ch, size_t row) {
+  if (alreadyFits(v, col)) return true;
   try {
     v = coerceToColumn(v, col.type, col.maxLength, col.precision, col.scale);
     return true;
