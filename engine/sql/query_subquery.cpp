@@ -12,9 +12,9 @@ const std::vector<std::vector<Value>>& Executor::subqueryRows(const Select& s, c
   auto it = subCache_.find(&s);
   if (it != subCache_.end()) return it->second;
   if (!p.correlated) {
-    auto& slot = subCache_[&s];
-    slot = run(p, &f, 0);
-    return slot;
+    // Kept only once it ran to the end: a subquery that failed fails again when asked again.
+    auto rows = run(p, &f, 0);
+    return subCache_.emplace(&s, std::move(rows)).first->second;
   }
   scratch_.push_back(run(p, &f, limit));
   if (scratch_.size() > 64) scratch_.erase(scratch_.begin(), scratch_.end() - 1);

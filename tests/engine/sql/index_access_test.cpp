@@ -140,6 +140,19 @@ TEST(IndexAccess, KeyLookupsRangesAndPrefixesOnTheBigFile) {
   EXPECT_LT(reads, 4100u);
   expectSameRows(catalog, u"SELECT ID FROM Orders WHERE ID IN (SELECT Str(ID) FROM Customers WHERE ID < 9)", {}, nullptr);
   expectSameRows(catalog, u"SELECT COUNT(*) FROM Orders WHERE Customer NOT IN (SELECT Name FROM Customers)", {}, nullptr);
+  // A subquery that fails while the index is chosen still fails the statement.
+  for (const char16_t* failing : {u"SELECT ID FROM Orders WHERE Customer IN (SELECT CLng(Name) FROM Customers)",
+                                  u"DELETE FROM Orders WHERE Customer IN (SELECT Name FROM Customers WHERE City = 1)"}) {
+    int number = 0;
+    try {
+      Statement st = parseStatement(failing);
+      if (st.kind() == StatementKind::Select) executeSelect(st, catalog);
+      else planAction(st, catalog);
+    } catch (const JetError& e) {
+      number = e.number();
+    }
+    EXPECT_EQ(number, 3464) << storage::toUtf8(failing);
+  }
   // Conditions an index cannot serve are read in full and still answered.
   expectSameRows(catalog, u"SELECT COUNT(*) FROM Orders WHERE ID = '17' OR Qty = 5", {}, nullptr);
   expectSameRows(catalog, u"SELECT COUNT(*) FROM Orders WHERE ID = '17'", {}, nullptr);
