@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <unordered_set>
 
 #include "engine/sql/rules_relations.h"
 #include "engine/sql/rules_table.h"
@@ -42,14 +43,20 @@ struct RowKey {
   friend auto operator<=>(const RowKey&, const RowKey&) = default;
 };
 
+struct RowKeyHash {
+  size_t operator()(const RowKey& k) const {
+    return std::hash<uint64_t>{}((uint64_t(k.page) << 8 | k.row) ^ (uint64_t(k.table) << 40));
+  }
+};
+
 class Applier {
  public:
   Applier(storage::WriteUnit& unit, bool failOnError)
       : unit_(unit), db_(unit.db()), failOnError_(failOnError), integrity_(db_) {}
 
-  int64_t run(const ActionPlan& plan) {
+  int64_t run(ActionPlan& plan) {
     int64_t affected = 0;
-    for (const TableChange& ch : plan.changes) {
+    for (TableChange& ch : plan.changes) {
       Table& t = table(ch.table);
       for (RowId id : ch.deletes) affected += attempt([&] { return deleteRow(t, id); });
       for (size_t i = 0; i < ch.updates.size(); ++i)
@@ -144,12 +151,13 @@ class Applier {
     }
   }
 
-  bool insertRow(Table& t, const std::vector<int>& columns, const std::vector<Value>& values) {
+  bool insertRow(Table& t, const std::vector<int>& columns, std::vector<Value>& values) {
     if (!t.defaults) t.defaults = t.rules->defaults();
     std::vector<Value> row = *t.defaults;
-    for (size_t k = 0; k < columns.size() && k < values.size(); ++k) row[static_cast<size_t>(columns[k])] = values[k];
-    t.rules->check(row);
-    checkParents(t, row, nullptr);
+    for (size_t k = 0; k < columns.size() && k < values.size(); ++k)
+      row[static_cast<size_t>(columns[k])] = std::move(values[k]);
+    if (!t.rules->enforcesNothing()) t.rules->check(row);
+    if (!integrity_.empty()) checkParents(t, row, nullptr);
     const RowId id = t.writer->insert(row);
     rowWritten_ = true;
     if (!integrity_.empty()) integrity_.rowAdded(t.def->tdefPage, id, t.writer->read(id));
@@ -157,7 +165,20 @@ class Applier {
   }
 
   bool updateRow(Table& t, RowId id, const std::vector<int>& columns, const std::vector<Value>& values) {
-    if (deleted_.count({t.def->tdefPage, id.page, id.row})) return false;
+    if (!deleted_.empty() && deleted_.count({t.def->tdefPage, id.page, id.row})) return false;
+    if (integrity_.empty()) {
+      // No relationship needs the old values: the row is changed where it was read.
+      std::vector<Value> row = t.writer->read(id);
+      for (size_t k = 0; k < columns.size() && k < values.size(); ++k) row[static_cast<size_t>(columns[k])] = values[k];
+      if (!t.rules->enforcesNothing()) {
+        std::vector<bool> changed(row.size(), false);
+        for (size_t k = 0; k < columns.size() && k < values.size(); ++k) changed[static_cast<size_t>(columns[k])] = true;
+        t.rules->check(row, &changed);
+      }
+      t.writer->update(id, row);
+      rowWritten_ = true;
+      return true;
+    }
     std::vector<Value> old = t.writer->read(id);
     std::vector<Value> row = old;
     std::vector<bool> changed(row.size(), false);
@@ -257,6 +278,13 @@ class Applier {
 
   bool deleteRow(Table& t, RowId id) {
     if (deleted_.count({t.def->tdefPage, id.page, id.row})) return false;
+    if (integrity_.empty()) {
+      // Nothing cascades and no lookup needs the row's values.
+      t.writer->remove(id);
+      rowWritten_ = true;
+      deleted_.insert({t.def->tdefPage, id.page, id.row});
+      return true;
+    }
     std::set<RowKey> seen;
     std::vector<std::pair<Table*, std::pair<RowId, std::vector<Value>>>> rows;
     gatherDelete(t, id, t.writer->read(id), seen, rows);
@@ -274,13 +302,13 @@ class Applier {
   bool failOnError_;
   Integrity integrity_;
   std::map<uint32_t, Table> tables_;
-  std::set<RowKey> deleted_;
+  std::unordered_set<RowKey, RowKeyHash> deleted_;  // rows this statement removed
   bool rowWritten_ = false;
 };
 
 }  // namespace
 
-int64_t applyPlan(storage::WriteUnit& unit, const ActionPlan& plan, bool failOnError) {
+int64_t applyPlan(storage::WriteUnit& unit, ActionPlan& plan, bool failOnError) {
   Applier a(unit, failOnError);
   return a.run(plan);
 }

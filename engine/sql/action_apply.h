@@ -14,8 +14,9 @@ namespace bv::sql {
 // related tables are not counted, as DAO's RecordsAffected does not count them).
 // With `failOnError`, the first row that breaks a rule throws its JetError. Without it,
 // such a row is skipped and left unchanged; any other failure, or one met half-way through
-// a row's cascade, throws (the caller then rolls the unit back).
-int64_t applyPlan(storage::WriteUnit& unit, const ActionPlan& plan, bool failOnError);
+// a row's cascade, throws (the caller then rolls the unit back). The values of the rows
+// it inserts are moved out of `plan`.
+int64_t applyPlan(storage::WriteUnit& unit, ActionPlan& plan, bool failOnError);
 
 // Whether a JetError number means that a row broke one of Jet's rules (a row that is
 // skipped without fail-on-error), rather than a failure of the statement itself.

@@ -8,10 +8,25 @@ namespace bv::sql::query {
 
 namespace {
 
+// A value the conversion would return unchanged (saves copying text for every row).
+bool alreadyFits(const Value& v, const SourceColumn& col) {
+  switch (v.kind()) {
+    case Kind::Text:
+      return (col.type == ColType::Text || col.type == ColType::Memo) &&
+             (!col.maxLength || v.as<std::u16string>().size() <= col.maxLength);
+    case Kind::Long: return col.type == ColType::Long;
+    case Kind::Currency: return col.type == ColType::Currency;
+    case Kind::Double: return col.type == ColType::Double;
+    case Kind::DateTime: return col.type == ColType::DateTime;
+    default: return false;
+  }
+}
+
 // Converts a new value to its column. A value the column cannot hold fails only its row:
 // the error is kept as the fault of row `row` of `ch` and raised when the row is applied.
 // Returns false for such a value.
 bool convertForColumn(Value& v, const SourceColumn& col, TableChange& ch, size_t row) {
+  if (alreadyFits(v, col)) return true;
   try {
     v = coerceToColumn(v, col.type, col.maxLength, col.precision, col.scale);
     return true;
@@ -41,27 +56,33 @@ ActionPlan Executor::update(const UpdateStmt& u) {
     if (std::find(cols.begin(), cols.end(), a.target->column) == cols.end())
       cols.push_back(a.target->column);
   }
+  // Where each assignment's value goes in its table's change, worked out once.
+  std::vector<size_t> slotOf;
+  for (const auto& a : u.sets) {
+    const auto& cols = plan.changes[tableOf[a.target->source]].columns;
+    slotOf.push_back(size_t(std::find(cols.begin(), cols.end(), a.target->column) - cols.begin()));
+  }
   std::vector<std::set<uint64_t>> seen(p.sources.size());
   bool single = p.sources.size() == 1;
+  std::vector<Value> computed(u.sets.size());
   forEachRow(p, u.where.get(), nullptr, [&](Frame& fr) {
       bool counted = false;
       // Every value is computed from the row as it was before this statement.
-      std::vector<std::pair<const Assignment*, Value>> computed;
-      computed.reserve(u.sets.size());
-      for (const auto& a : u.sets) computed.emplace_back(&a, eval(*a.value, fr));
+      for (size_t i = 0; i < u.sets.size(); ++i) computed[i] = eval(*u.sets[i].value, fr);
       for (size_t s = 0; s < p.sources.size(); ++s) {
         if (tableOf[s] < 0 || !fr.rows[s]) continue;
         if (!single && !seen[s].insert(rowKey(fr.ids[s])).second) continue;
         TableChange& ch = plan.changes[tableOf[s]];
         TableChange::Update up;
         up.row = fr.ids[s];
+        // Every column of the change is assigned (the last assignment of a column wins).
         up.values.resize(ch.columns.size());
-        for (size_t k = 0; k < ch.columns.size(); ++k) up.values[k] = fr.rows[s][ch.columns[k]];
-        for (const auto& [a, v] : computed) {
-          if (a->target->source != int(s)) continue;
-          size_t k = std::find(ch.columns.begin(), ch.columns.end(), a->target->column) - ch.columns.begin();
-          up.values[k] = v;
-          if (!convertForColumn(up.values[k], p.sources[s].columns[a->target->column], ch, ch.updates.size())) {
+        for (size_t i = 0; i < u.sets.size(); ++i) {
+          const Assignment& a = u.sets[i];
+          if (a.target->source != int(s)) continue;
+          Value& v = up.values[slotOf[i]];
+          v = std::move(computed[i]);  // each assignment has one target table
+          if (!convertForColumn(v, p.sources[s].columns[a.target->column], ch, ch.updates.size())) {
             up.values.clear();  // the row will not be written
             break;
           }

@@ -38,9 +38,11 @@ InSet::InSet(std::vector<Value> items) {
   }
 }
 
+bool InSet::hashes(const Value& v) const { return family_ >= 0 && familyOf(v) == family_; }
+
 Value InSet::contains(const Value& v) const {
   if (v.isNull()) return Value();
-  if (family_ < 0 || familyOf(v) != family_) {
+  if (!hashes(v)) {
     Value r = inList(v, items_);
     return r.kind() == Kind::Bool && !r.as<bool>() && sawNull_ ? Value() : r;
   }

@@ -16,6 +16,8 @@ class InSet {
   // What `v In (items)` gives: True if an item equals v, Null if none does but v or an
   // item is Null, else False. The same answer as comparing with every item.
   Value contains(const Value& v) const;
+  // Whether looking `v` up goes through the hash rather than past every item.
+  bool hashes(const Value& v) const;
 
  private:
   std::vector<Value> items_;  // the non-Null items

@@ -1,8 +1,9 @@
 // Access paths: which rows of a table a query reads. A WHERE condition on the leading
-// column of an index (equality, IN, ranges, BETWEEN, LIKE with a fixed start) narrows the
-// rows to the index entries whose keys can match; ORDER BY on an index's columns may walk
-// that index. The index only picks candidates: the whole condition is still checked on
-// every row read, so a key range may safely take in more rows than match, never fewer.
+// column of an index (equality, IN lists and uncorrelated IN subqueries, ranges, BETWEEN,
+// LIKE with a fixed start) narrows the rows to the index entries whose keys can match;
+// ORDER BY on an index's columns may walk that index. The index only picks candidates:
+// the whole condition is still checked on every row read, so a key range may safely take
+// in more rows than match, never fewer.
 #include "engine/sql/query_executor.h"
 
 #include <algorithm>
@@ -45,6 +46,9 @@ bool sameFamily(ColType t, const Value& v) {
              v.kind() != Kind::Null && v.kind() != Kind::Bool;
   }
 }
+
+// Beyond this many values an IN subquery is checked on every row rather than looked up.
+constexpr size_t kMostSubqueryPoints = 10000;
 
 bool lessBytes(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
@@ -140,6 +144,25 @@ AccessPath Executor::accessPath(Plan& p, size_t src, const std::vector<const Exp
           Value v;
           if (!isConstant(*c->args[i])) ok = false;
           else if (constant(*c->args[i], v)) ok = sameFamily(s.columns[f].type, v), items.push_back(v);
+        }
+        if (!ok) continue;
+        FieldBounds& b = bounds[f];
+        if (!b.hasPoints || items.size() < b.points.size()) b.points = std::move(items);
+        b.hasPoints = true;
+        b.said.push_back(textOf(*c));
+      } else if (c->kind == ExprKind::InSelect && !c->negated && !planOf_.at(c->sub.get())->correlated) {
+        // An uncorrelated subquery runs once (its rows are kept for the row check too);
+        // a moderate number of values is looked up in the index like an IN list.
+        int f = fieldOf(*c->args[0], src);
+        if (f < 0) continue;
+        const auto& rows = subqueryRows(*c->sub, none, 0);
+        if (rows.size() > kMostSubqueryPoints) continue;
+        std::vector<Value> items;
+        bool ok = true;
+        for (size_t i = 0; i < rows.size() && ok; ++i) {
+          if (rows[i].empty() || rows[i][0].isNull()) continue;
+          ok = sameFamily(s.columns[f].type, rows[i][0]);
+          items.push_back(rows[i][0]);
         }
         if (!ok) continue;
         FieldBounds& b = bounds[f];

@@ -191,7 +191,14 @@ class Executor {
   std::vector<Value> paramValues_;
   int questionMarks_ = 0;
   std::unordered_map<const Select*, std::vector<std::vector<Value>>> subCache_;
-  std::unordered_map<const Expr*, std::pair<std::vector<Value>, bool>> inCache_;
+  // The values of an uncorrelated IN subquery: hashed, and sorted for values of another
+  // family than the set's; whether one of them was Null.
+  struct InValues {
+    std::optional<InSet> hashed;
+    std::vector<Value> sorted;
+    bool sawNull = false;
+  };
+  std::unordered_map<const Expr*, InValues> inCache_;
   std::unordered_map<const Expr*, ColType> outerTypes_;  // fields of enclosing queries
 
   std::string textOf(const Expr& e) const;

@@ -12,9 +12,9 @@ const std::vector<std::vector<Value>>& Executor::subqueryRows(const Select& s, c
   auto it = subCache_.find(&s);
   if (it != subCache_.end()) return it->second;
   if (!p.correlated) {
-    auto& slot = subCache_[&s];
-    slot = run(p, &f, 0);
-    return slot;
+    // Kept only once it ran to the end: a subquery that failed fails again when asked again.
+    auto rows = run(p, &f, 0);
+    return subCache_.emplace(&s, std::move(rows)).first->second;
   }
   scratch_.push_back(run(p, &f, limit));
   if (scratch_.size() > 64) scratch_.erase(scratch_.begin(), scratch_.end() - 1);
@@ -34,24 +34,31 @@ Value Executor::inSubquery(const Expr& e, const Frame& f) {
   auto it = inCache_.find(&e);
   if (it == inCache_.end()) {
     const auto& rows = subqueryRows(*e.sub, f, 0);
-    std::pair<std::vector<Value>, bool> set;
+    InValues set;
     for (const auto& r : rows) {
-      if (r[0].isNull()) set.second = true;
-      else set.first.push_back(r[0]);
+      if (r[0].isNull()) set.sawNull = true;
+      else set.sorted.push_back(r[0]);
     }
-    std::sort(set.first.begin(), set.first.end(),
+    set.hashed.emplace(set.sorted);
+    std::sort(set.sorted.begin(), set.sorted.end(),
               [](const Value& a, const Value& b) { return compareForSort(a, b) < 0; });
     it = inCache_.emplace(&e, std::move(set)).first;
   }
   if (v.isNull()) return Value();
-  const auto& sorted = it->second.first;
+  const InValues& set = it->second;
+  // A value of the set's family is looked up in its hash, once per row.
+  if (set.hashed->hashes(v)) {
+    Value r = set.hashed->contains(v);
+    return r.kind() == Kind::Bool && !r.as<bool>() && set.sawNull ? Value() : r;
+  }
+  const auto& sorted = set.sorted;
   auto lo = std::lower_bound(sorted.begin(), sorted.end(), v,
                              [](const Value& a, const Value& b) { return compareForSort(a, b) < 0; });
   // The sort order brings equal values together; In itself decides what is equal.
   for (auto k = lo; k != sorted.end() && k - lo < 4; ++k)
     if (isTrue(applyBinary(BinaryOp::Eq, v, *k))) return Value(true);
   if (lo != sorted.begin() && isTrue(applyBinary(BinaryOp::Eq, v, *(lo - 1)))) return Value(true);
-  return it->second.second ? Value() : Value(false);
+  return set.sawNull ? Value() : Value(false);
 }
 
 // A correlated subquery over one table, run once per row of the enclosing query. An

@@ -190,6 +190,9 @@ TableRules::TableRules(const storage::TableDef& table, const storage::ObjectProp
   tableRule_ = textProperty(own, u"ValidationRule");
   tableText_ = textProperty(own, u"ValidationText");
   if (tableRule_) tableRuleCompiled_ = compile(*tableRule_, table.name, sourceColumns_);
+  enforcesNothing_ = !tableRuleCompiled_;
+  for (size_t i = 0; i < columns_.size(); ++i)
+    if (columns_[i].required || !columns_[i].allowZeroLength || columnRules_[i]) enforcesNothing_ = false;
 }
 
 TableRules::TableRules(TableRules&&) noexcept = default;

@@ -44,6 +44,8 @@ class TableRules {
   // column, zero-length text and column validation rules for the changed ones, the table's
   // rule always. Throws JetError 3314, 3315, 3317 or 3316.
   void check(const std::vector<Value>& row, const std::vector<bool>* changed = nullptr) const;
+  // True when the table has no rule that check could find broken (it may be skipped).
+  bool enforcesNothing() const { return enforcesNothing_; }
 
   struct Compiled;  // an expression of the rules, parsed once
 
@@ -54,6 +56,7 @@ class TableRules {
   std::optional<std::u16string> tableRule_, tableText_;
   std::vector<std::unique_ptr<Compiled>> columnRules_;  // per column, null when none
   std::unique_ptr<Compiled> tableRuleCompiled_;
+  bool enforcesNothing_ = true;
 };
 
 // The rules of a table read from its database (its LvProp).

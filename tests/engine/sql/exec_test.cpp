@@ -312,6 +312,14 @@ TEST_F(Exec, UpdatePlans) {
   ActionPlan cross = plan(u"UPDATE Emp INNER JOIN Dept ON Emp.Dept <= Dept.ID SET Emp.Boss = 0");
   EXPECT_EQ(cross.changes[0].updates.size(), 4u);
   EXPECT_EQ(fault(u"UPDATE Emp SET Name = 'abcdefghijklmnopqrstuvwxyz'"), 3163);
+  // Text up to the column's size is kept as given; one character more is refused.
+  ActionPlan full = plan(u"UPDATE Emp SET Name = 'abcdefghijklmnopqrst' WHERE ID = 1");
+  EXPECT_EQ(full.changes[0].updates[0].values, (Row{T(u"abcdefghijklmnopqrst")}));
+  EXPECT_EQ(fault(u"UPDATE Emp SET Name = 'abcdefghijklmnopqrstu'"), 3163);
+  // A field assigned twice gets the last value (each computed from the row as it was).
+  ActionPlan twice = plan(u"UPDATE Emp SET Dept = 1, Salary = 2, Dept = Dept + 5 WHERE ID = 1");
+  EXPECT_EQ(twice.changes[0].columns, (std::vector<int>{2, 3}));
+  EXPECT_EQ(twice.changes[0].updates[0].values, (Row{L(15), Value(2.0)}));
   ActionPlan some = plan(u"UPDATE Emp SET Dept = IIf(ID = 2, 3E9, Dept)");
   ASSERT_EQ(some.changes[0].faults.size(), 1u);
   EXPECT_EQ(some.changes[0].faults.begin()->first, 1u);
@@ -422,6 +430,23 @@ TEST_F(Exec, InListsAnswerAsComparingWithEveryItem) {
   // Parameters count as constants of the list.
   EXPECT_EQ(ids(rows(u"SELECT ID FROM Emp WHERE ID IN (p1, p2)", {{u"p1", L(2)}, {u"p2", Value(3.0)}})),
             (V{2, 3}));
+}
+
+TEST_F(Exec, InSubqueriesAnswerAsComparingWithEveryValue) {
+  // Text values match without regard to case; numbers of other types by value.
+  EXPECT_EQ(ids(sorted(u"SELECT ID FROM Emp WHERE Name IN (SELECT UCase(Name) FROM Emp WHERE ID < 3)")),
+            (V{1, 2, 5}));
+  EXPECT_EQ(ids(sorted(u"SELECT ID FROM Emp WHERE Salary IN (SELECT ID * 1000 FROM Dept WHERE ID < 1)")), (V{}));
+  EXPECT_EQ(ids(sorted(u"SELECT ID FROM Dept WHERE ID IN (SELECT Salary / 100 FROM Emp)")), (V{30}));
+  EXPECT_EQ(ids(sorted(u"SELECT ID FROM Emp WHERE ID IN (SELECT CCur(Dept) / 10 FROM Emp WHERE Dept Is Not Null)")), (V{1, 2}));
+  // A value of another family than the subquery's values is still compared with them.
+  EXPECT_EQ(ids(sorted(u"SELECT ID FROM Emp WHERE ID IN (SELECT Str(ID + 1) FROM Emp WHERE ID < 3)")),
+            (V{2, 3}));
+  // A Null among the values makes a miss Null: NOT IN then keeps no row.
+  EXPECT_EQ(ids(sorted(u"SELECT ID FROM Emp WHERE ID IN (SELECT Boss FROM Emp)")), (V{1, 3}));
+  EXPECT_EQ(rows(u"SELECT ID FROM Emp WHERE ID NOT IN (SELECT Boss FROM Emp)").size(), 0u);
+  EXPECT_EQ(ids(sorted(u"SELECT ID FROM Emp WHERE ID NOT IN (SELECT Boss FROM Emp WHERE Boss Is Not Null)")),
+            (V{2, 4, 5}));
 }
 
 TEST_F(Exec, CrossProductsReadTheirTablesAsFarAsNeeded) {
