@@ -19,10 +19,6 @@ storage::TableDesign makeTableDesign(const ActionPlan& plan, bool jet4) {
     if (c.type == ColType::Binary) c.size = static_cast<uint16_t>(s.maxLength == 0 ? 255 : s.maxLength);
     c.precision = s.precision;
     c.scale = s.scale;
-    for (const storage::ColumnDesign& o : t.columns)
-      if (storage::jetNameEquals(o.name, c.name))
-        throw JetError(3191, "The new table would have the field '" + storage::toUtf8(c.name) +
-                                 "' twice; rename one with AS.");
     t.columns.push_back(std::move(c));
   }
   return t;

@@ -16,8 +16,8 @@ namespace bv::sql {
 storage::TableDesign makeTableDesign(const ActionPlan& plan, bool jet4);
 
 // Converts the plan's rows to the new columns, creates the table and inserts them; returns
-// the rows inserted. JetError 3010 when the name is taken, 3191 when two result columns
-// share a name, and the conversion errors of coerceToColumn.
+// the rows inserted. JetError 3010 when the name is taken and the conversion errors of
+// coerceToColumn (planning has already refused two result columns of one name, 3191).
 int64_t applyMakeTable(storage::WriteUnit& unit, ActionPlan& plan, bool failOnError);
 
 }  // namespace bv::sql
