@@ -133,8 +133,9 @@ void appendKey(std::vector<uint8_t>& out, std::u16string_view s, TextOrder order
 }
 
 // Keys of recently compared texts. A join or a sort compares the same texts over and
-// over, and building a key is the costly part. Short texts get a large table; long ones
-// (a long constant compared with every row) a small one of their own.
+// over, and building a key is the costly part. Short texts get a table that grows with the
+// number of keys built (a statement comparing a few hundred texts should not pay for
+// filling a large one); long ones (a long constant compared with every row) a small one.
 class KeyCache {
  public:
   explicit KeyCache(TextOrder order) : order_(order) {}
@@ -143,12 +144,14 @@ class KeyCache {
   const std::vector<uint8_t>* keyOf(std::u16string_view s, const std::vector<uint8_t>* avoid) {
     Entry* e = nullptr;
     if (s.size() <= kCachedChars * 8) {
+      growIfBusy(avoid);
       size_t h = std::hash<std::u16string_view>()(s);
-      e = s.size() <= kCachedChars ? &slots_[h % kSlots] : &longSlots_[h % kLongSlots];
+      e = s.size() <= kCachedChars ? &slots_[h % slots_.size()] : &longSlots_[h % kLongSlots];
       if (e->filled && e->text == s) return e->encodable ? &e->key : nullptr;
       if (&e->key == avoid) e = nullptr;
     }
     if (!e) e = &scratch_[&scratch_[0].key == avoid ? 1 : 0];
+    ++built_;
     e->text.assign(s);
     e->key.clear();
     e->filled = true;
@@ -162,7 +165,8 @@ class KeyCache {
   }
 
  private:
-  static constexpr size_t kSlots = 4096;
+  static constexpr size_t kFirstSlots = 64;
+  static constexpr size_t kMaxSlots = 4096;
   static constexpr size_t kLongSlots = 64;
   static constexpr size_t kCachedChars = 64;
   struct Entry {
@@ -171,9 +175,24 @@ class KeyCache {
     bool filled = false;
     bool encodable = false;
   };
+
+  // Once many keys were built for the table's size, a larger table starts empty. Never while
+  // the caller holds a key from the table (`avoid`), which the swap would free.
+  void growIfBusy(const std::vector<uint8_t>* avoid) {
+    if (slots_.empty()) {
+      slots_.resize(kFirstSlots);
+      longSlots_.resize(kLongSlots);
+      return;
+    }
+    if (built_ < slots_.size() * 4 || slots_.size() >= kMaxSlots || avoid) return;
+    slots_ = std::vector<Entry>(slots_.size() * 8 > kMaxSlots ? kMaxSlots : slots_.size() * 8);
+    built_ = 0;
+  }
+
   TextOrder order_;
-  std::vector<Entry> slots_ = std::vector<Entry>(kSlots);
-  std::vector<Entry> longSlots_ = std::vector<Entry>(kLongSlots);
+  size_t built_ = 0;
+  std::vector<Entry> slots_;
+  std::vector<Entry> longSlots_;
   Entry scratch_[2];
 };
 
