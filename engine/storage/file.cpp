@@ -1,6 +1,9 @@
 #include "engine/storage/file.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "engine/storage/error.h"
 #include "engine/storage/wide_path.h"
@@ -12,6 +15,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
@@ -136,6 +140,14 @@ size_t File::readAt(uint64_t offset, void* buf, size_t n) const {
   return done;
 }
 
+size_t File::readPagesAt(uint64_t offset, uint8_t* const* pages, size_t count, size_t pageSize) const {
+  std::vector<uint8_t> run(count * pageSize);
+  const size_t got = readAt(offset, run.data(), run.size());
+  for (size_t k = 0; k < count && k * pageSize < got; ++k)
+    std::memcpy(pages[k], run.data() + k * pageSize, std::min(pageSize, got - k * pageSize));
+  return got;
+}
+
 void File::writeAt(uint64_t offset, const void* buf, size_t n) {
   const IoFault f = ioFaultFor(IoOp::Write);
   const char* p = static_cast<const char*>(buf);
@@ -252,6 +264,32 @@ size_t File::readAt(uint64_t offset, void* buf, size_t n) const {
     }
     if (got == 0) break;
     done += static_cast<size_t>(got);
+  }
+  return done;
+}
+
+size_t File::readPagesAt(uint64_t offset, uint8_t* const* pages, size_t count, size_t pageSize) const {
+  if (ioFaultFor(IoOp::Read) != IoFault::None) fail(3040, "Disk or device error while reading", path_);
+  std::vector<iovec> parts(count);
+  for (size_t k = 0; k < count; ++k) parts[k] = iovec{pages[k], pageSize};
+  size_t done = 0;
+  size_t first = 0;  // the part the next read starts in
+  while (first < count) {
+    ssize_t got = ::preadv(fd_, parts.data() + first, static_cast<int>(count - first),
+                           static_cast<off_t>(offset + done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      fail(3040, "Disk or device error while reading", path_);
+    }
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
+    // Step past the parts filled; a part filled in part goes on where it stopped.
+    size_t left = static_cast<size_t>(got);
+    while (first < count && left >= parts[first].iov_len) left -= parts[first++].iov_len;
+    if (first < count && left > 0) {
+      parts[first].iov_base = static_cast<uint8_t*>(parts[first].iov_base) + left;
+      parts[first].iov_len -= left;
+    }
   }
   return done;
 }

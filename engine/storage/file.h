@@ -37,6 +37,9 @@ class File {
   uint64_t size() const;
   // Reads exactly n bytes at offset; returns the number read (short only at end of file).
   size_t readAt(uint64_t offset, void* buf, size_t n) const;
+  // Reads `count` consecutive pages of `pageSize` bytes from `offset`, page k into pages[k],
+  // in one call where the system allows; returns the bytes read (less at the end of file).
+  size_t readPagesAt(uint64_t offset, uint8_t* const* pages, size_t count, size_t pageSize) const;
   // Writes exactly n bytes at offset, growing the file if needed.
   void writeAt(uint64_t offset, const void* buf, size_t n);
   // Makes everything written durable (fsync).

@@ -10,24 +10,22 @@
 namespace bv::storage {
 
 PageCache::PageCache(File& file, uint32_t pageSize, uint32_t pageCount, size_t capacity)
-    : file_(file), pageSize_(pageSize), pageCount_(pageCount), capacity_(capacity < 4 ? 4 : capacity) {}
+    : file_(file),
+      pageSize_(pageSize),
+      pageCount_(pageCount),
+      capacity_(capacity < 4 ? 4 : capacity),
+      buffers_(PageBuffers::make(pageSize)) {}
 
 PageCache::~PageCache() = default;
 
 namespace {
-constexpr size_t kSpareBuffers = 64;
 // Pages asked for in ascending order with small gaps (a scan, rows visited in file order)
 // are read several at a time: one system call instead of one per page.
 constexpr uint32_t kNearGap = 4;
 constexpr uint32_t kReadAhead = 16;
 }  // namespace
 
-std::shared_ptr<uint8_t[]> PageCache::freshBuffer() {
-  if (spare_.empty()) return std::make_shared_for_overwrite<uint8_t[]>(pageSize_);
-  std::shared_ptr<uint8_t[]> b = std::move(spare_.back());
-  spare_.pop_back();
-  return b;
-}
+std::shared_ptr<uint8_t[]> PageCache::freshBuffer() { return buffers_->take(); }
 
 void PageCache::remember(uint32_t page, std::shared_ptr<uint8_t[]> bytes) {
   lru_.push_front(Entry{page, std::move(bytes)});
@@ -35,7 +33,6 @@ void PageCache::remember(uint32_t page, std::shared_ptr<uint8_t[]> bytes) {
   while (lru_.size() > capacity_) {
     Entry& old = lru_.back();
     index_.erase(old.page);
-    if (old.bytes.use_count() == 1 && spare_.size() < kSpareBuffers) spare_.push_back(std::move(old.bytes));
     lru_.pop_back();
   }
 }
@@ -53,22 +50,26 @@ PageRef PageCache::get(uint32_t page) {
   }
   uint32_t count = 1;
   if (lastRead_ != UINT32_MAX && page > lastRead_ && page - lastRead_ <= kNearGap)
-    while (count < kReadAhead && page + count < pageCount_ && !index_.count(page + count)) ++count;
-  run_.resize(static_cast<size_t>(count) * pageSize_);
-  const size_t got = file_.readAt(static_cast<uint64_t>(page) * pageSize_, run_.data(), run_.size());
+    // No further than half the cache holds, or pages read ahead would push each other out.
+    while (count < std::min<size_t>(kReadAhead, capacity_ / 2) && page + count < pageCount_ &&
+           !index_.count(page + count))
+      ++count;
+  // Read straight into the buffers the pages will live in.
+  std::shared_ptr<uint8_t[]> bufs[kReadAhead];
+  uint8_t* dest[kReadAhead];
+  for (uint32_t k = 0; k < count; ++k) {
+    bufs[k] = freshBuffer();
+    dest[k] = bufs[k].get();
+  }
+  const size_t got = file_.readPagesAt(static_cast<uint64_t>(page) * pageSize_, dest, count, pageSize_);
   if (got < pageSize_)
     throw JetError(3049, "The database '" + file_.path() + "' is damaged: page " + std::to_string(page) +
                              " is cut short (the file is truncated).");
   count = static_cast<uint32_t>(std::min<size_t>(count, got / pageSize_));
   lastRead_ = page + count - 1;
   // The pages after the one asked for first, so that it is the most recent.
-  for (uint32_t k = count; k-- > 1;) {
-    std::shared_ptr<uint8_t[]> b = freshBuffer();
-    std::memcpy(b.get(), run_.data() + static_cast<size_t>(k) * pageSize_, pageSize_);
-    remember(page + k, std::move(b));
-  }
-  std::shared_ptr<uint8_t[]> buf = freshBuffer();
-  std::memcpy(buf.get(), run_.data(), pageSize_);
+  for (uint32_t k = count; k-- > 1;) remember(page + k, std::move(bufs[k]));
+  std::shared_ptr<uint8_t[]> buf = std::move(bufs[0]);
   reads_ += count;
   remember(page, buf);
   return PageRef(std::move(buf), page, pageSize_);

@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/storage/page_buffers.h"
+
 namespace bv::storage {
 
 class File;
@@ -72,12 +74,11 @@ class PageCache {
   std::list<Entry> lru_;  // most recent first
   std::unordered_map<uint32_t, std::list<Entry>::iterator> index_;
   uint64_t reads_ = 0;
-  // Buffers of dropped pages that nobody holds any more, reused for the next reads: a scan
-  // then allocates (and first touches) no memory per page.
-  std::vector<std::shared_ptr<uint8_t[]>> spare_;
-  // The last page read from the file, and the bytes of a read of several pages.
+  // Page memory: buffers of dropped pages come back here once nobody holds them, so a scan
+  // allocates (and first touches) no memory per page.
+  std::shared_ptr<PageBuffers> buffers_;
+  // The last page read from the file.
   uint32_t lastRead_ = UINT32_MAX;
-  std::vector<uint8_t> run_;
 };
 
 }  // namespace bv::storage
