@@ -134,7 +134,9 @@ bool IndexPageView::remove(uint8_t* out, size_t i) {
   // one that differs from the first entry right after the prefix, or stores one byte only.
   const size_t cap = L_.prefixWidth == 1 ? 0xFF : 0xFFFF;
   bool limited = prefix_ >= cap || prefix_ >= ends_[0];
-  for (size_t j = 1; j < count() && !limited; ++j) {
+  // Entries are in order, so those that part from the first entry right after the prefix
+  // lie at the end: look there first.
+  for (size_t j = count() - 1; j >= 1 && !limited; --j) {
     if (j == i) continue;
     const uint32_t own = ends_[j] - start(j);
     limited = own <= 1 || page_[L_.firstEntry + start(j)] != page_[L_.firstEntry + prefix_];
