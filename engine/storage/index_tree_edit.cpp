@@ -235,7 +235,9 @@ bool IndexTreeEditor::insert(const IndexEntry& e, bool refuseDuplicate) {
     if (shared && refuseDuplicate)
       throw JetError(3022, "The index already holds this key for another row.");
     // Most insertions change one leaf in place; the rest re-encode the path.
-    if (i < v.count() || noParentBound(path)) {
+    // Asked first: making the page writable gives it a new stamp, which would throw away
+    // its decoded form for nothing when the edit cannot be made in place.
+    if ((i < v.count() || noParentBound(path)) && v.canInsert(i, e)) {
       uint8_t* out = writable(leaf.page);
       if (v.insert(out, i, e)) {
         keepParsed(leaf.page, out);
@@ -267,7 +269,7 @@ bool IndexTreeEditor::remove(const IndexEntry& e) {
     if (i >= v.count() || v.compare(i, e) != 0)
       damaged(leaf.page, "the entry to remove is not in the index");
     const bool shared = neighboursHaveKey(v, static_cast<std::ptrdiff_t>(i) - 1, i + 1, e.key);
-    if (i + 1 < v.count() || noParentBound(path)) {
+    if ((i + 1 < v.count() || noParentBound(path)) && v.canRemove(i)) {
       uint8_t* out = writable(leaf.page);
       if (v.remove(out, i)) {
         keepParsed(leaf.page, out);
