@@ -79,6 +79,12 @@ bool FileLocks::heldElsewhere(uint64_t offset) {
   return false;
 }
 
+bool FileLocks::anyHeldElsewhere(uint64_t offset, uint64_t count) {
+  for (uint64_t i = 0; i < count; ++i)
+    if (heldElsewhere(offset + i)) return true;
+  return false;
+}
+
 size_t FileLocks::readAt(uint64_t offset, void* buf, size_t n) {
   OVERLAPPED ov{};
   ov.Offset = static_cast<DWORD>(offset);
@@ -146,8 +152,12 @@ void FileLocks::unlock(uint64_t offset) {
   }
 }
 
-bool FileLocks::heldElsewhere(uint64_t offset) {
+bool FileLocks::heldElsewhere(uint64_t offset) { return anyHeldElsewhere(offset, 1); }
+
+// One question for the whole range: the kernel reports a conflicting lock on any byte of it.
+bool FileLocks::anyHeldElsewhere(uint64_t offset, uint64_t count) {
   struct flock fl = byteRange(offset, F_WRLCK);
+  fl.l_len = static_cast<off_t>(count);
   if (fcntl(fd_, F_OFD_GETLK, &fl) != 0) return false;
   return fl.l_type != F_UNLCK;
 }

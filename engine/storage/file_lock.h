@@ -32,6 +32,8 @@ class FileLocks {
   void unlock(uint64_t offset);
   // Whether some other handle holds a lock on the byte (it is not taken by this call).
   bool heldElsewhere(uint64_t offset);
+  // Whether some other handle holds a lock on any of the `count` bytes from `offset`.
+  bool anyHeldElsewhere(uint64_t offset, uint64_t count);
 
   bool writable() const { return writable_; }
   // Reads and writes through the locking handle (the .ldb's entries).

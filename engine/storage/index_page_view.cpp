@@ -100,16 +100,21 @@ void IndexPageView::writeMask(uint8_t* out, const std::vector<uint32_t>& ends) c
   for (uint32_t e : ends) mask[e / 8] |= static_cast<uint8_t>(1u << (e % 8));
 }
 
-bool IndexPageView::insert(uint8_t* out, size_t i, const IndexEntry& e) {
+bool IndexPageView::canInsert(size_t i, const IndexEntry& e) const {
   if (!leaf() || i == 0 || i > count() || count() < 2) return false;
   const size_t whole = wholeLeafSize(e);
   // The new entry must share the page's prefix with the first entry and keep a byte of its own.
   if (whole < prefix_ + 1 || ends_[0] < prefix_) return false;
   for (size_t k = 0; k < prefix_; ++k)
     if (wholeLeafByte(e, k) != byteOf(0, k)) return false;
+  return used_ + (whole - prefix_) <= L_.pageSize - L_.firstEntry;
+}
+
+bool IndexPageView::insert(uint8_t* out, size_t i, const IndexEntry& e) {
+  if (!canInsert(i, e)) return false;
+  const size_t whole = wholeLeafSize(e);
   const uint32_t len = static_cast<uint32_t>(whole - prefix_);
   const uint32_t area = L_.pageSize - L_.firstEntry;
-  if (used_ + len > area) return false;
 
   uint8_t* ea = out + L_.firstEntry;
   const uint32_t at = start(i);
@@ -128,18 +133,24 @@ bool IndexPageView::insert(uint8_t* out, size_t i, const IndexEntry& e) {
   return true;
 }
 
-bool IndexPageView::remove(uint8_t* out, size_t i) {
+bool IndexPageView::canRemove(size_t i) const {
   if (!leaf() || i == 0 || i >= count() || count() < 3) return false;
   // The prefix stays the longest shared one only if a remaining entry still stops at it:
   // one that differs from the first entry right after the prefix, or stores one byte only.
   const size_t cap = L_.prefixWidth == 1 ? 0xFF : 0xFFFF;
   bool limited = prefix_ >= cap || prefix_ >= ends_[0];
-  for (size_t j = 1; j < count() && !limited; ++j) {
+  // Entries are in order, so those that part from the first entry right after the prefix
+  // lie at the end: look there first.
+  for (size_t j = count() - 1; j >= 1 && !limited; --j) {
     if (j == i) continue;
     const uint32_t own = ends_[j] - start(j);
     limited = own <= 1 || page_[L_.firstEntry + start(j)] != page_[L_.firstEntry + prefix_];
   }
-  if (!limited) return false;
+  return limited;
+}
+
+bool IndexPageView::remove(uint8_t* out, size_t i) {
+  if (!canRemove(i)) return false;
 
   uint8_t* ea = out + L_.firstEntry;
   const uint32_t at = start(i), len = ends_[i] - at;

@@ -39,10 +39,14 @@ class IndexPageView {
   // (the same page, writable), when that keeps the first entry and the prefix and fits;
   // returns false, writing nothing, otherwise. Afterwards the view reads `out`.
   bool insert(uint8_t* out, size_t i, const IndexEntry& e);
+  // Whether insert() would put `e` in as entry i (asked before the page is made writable).
+  bool canInsert(size_t i, const IndexEntry& e) const;
   // Takes entry i (1 <= i < count()) out, when the prefix stays the longest one the
   // remaining entries share; returns false, writing nothing, otherwise. Afterwards the
   // view reads `out`.
   bool remove(uint8_t* out, size_t i);
+  // Whether remove() would take entry i out.
+  bool canRemove(size_t i) const;
 
  private:
   uint32_t u32(uint32_t at) const {

@@ -34,10 +34,10 @@ IndexEntry boundFor(const IndexEntry& last, uint32_t child) {
 
 }  // namespace
 
-// A decoded page and the bytes it was decoded from: reused while the page still holds
-// exactly those bytes (a rolled-back unit or another writer makes it decode again).
+// A decoded page and the unit's stamp of the bytes it was decoded from: reused while the
+// stamp stays the same (any write to the page, by this editor or another, changes it).
 struct IndexTreeEditor::Cached {
-  std::vector<uint8_t> bytes;
+  uint64_t stamp = 0;
   IndexPage ip;
 };
 
@@ -65,31 +65,27 @@ IndexTreeEditor::IndexTreeEditor(WriteUnit& unit, uint32_t tdefPage, uint32_t ro
 
 IndexTreeEditor::~IndexTreeEditor() = default;
 
-const uint8_t* IndexTreeEditor::current(uint32_t pageNo, PageRef& hold) {
+const uint8_t* IndexTreeEditor::current(uint32_t pageNo, PageRef& hold, uint64_t& stamp) {
   if (pageNo < 3 || pageNo >= unit_.pageCount()) damaged(pageNo, "the page lies outside the file");
-  auto it = writable_.find(pageNo);
-  if (it != writable_.end()) return it->second;
-  hold = unit_.page(pageNo);
-  return hold.data();
+  return unit_.read(pageNo, hold, stamp);
 }
 
-uint8_t* IndexTreeEditor::writable(uint32_t pageNo) {
-  uint8_t*& p = writable_[pageNo];
-  if (!p) p = unit_.modify(pageNo);
-  return p;
-}
+// Asked before every write, so the unit gives the page a new stamp.
+uint8_t* IndexTreeEditor::writable(uint32_t pageNo) { return unit_.modify(pageNo); }
 
 IndexTreeEditor::Cached* IndexTreeEditor::load(uint32_t pageNo) {
   PageRef hold;
-  return load(pageNo, current(pageNo, hold));
+  uint64_t stamp = 0;
+  const uint8_t* p = current(pageNo, hold, stamp);
+  return load(pageNo, p, stamp);
 }
 
-IndexTreeEditor::Cached* IndexTreeEditor::load(uint32_t pageNo, const uint8_t* p) {
+IndexTreeEditor::Cached* IndexTreeEditor::load(uint32_t pageNo, const uint8_t* p, uint64_t stamp) {
   const size_t size = unit_.pageSize();
   auto it = cache_.find(pageNo);
-  if (it != cache_.end() && std::memcmp(it->second->bytes.data(), p, size) == 0) return it->second.get();
+  if (it != cache_.end() && it->second->stamp == stamp) return it->second.get();
   auto c = std::make_unique<Cached>();
-  c->bytes.assign(p, p + size);
+  c->stamp = stamp;
   c->ip = decodeIndexPage(std::span<const uint8_t>(p, size), jet4_, pageNo);
   if (c->ip.tdefPage != tdefPage_) damaged(pageNo, "the page belongs to another table");
   Cached* out = c.get();
@@ -108,12 +104,13 @@ std::vector<IndexTreeEditor::Frame> IndexTreeEditor::descend(const IndexEntry& t
     for (const Frame& f : path)
       if (f.page == n) damaged(n, "the index pages form a loop");
     PageRef hold;
-    const uint8_t* p = current(n, hold);
+    uint64_t stamp = 0;
+    const uint8_t* p = current(n, hold, stamp);
     if (p[0] == kIndexLeafPage) {
       path.push_back({n, nullptr, 0, false});  // read in place by the caller
       return path;
     }
-    Cached* c = load(n, p);
+    Cached* c = load(n, p, stamp);
     const auto& es = c->ip.entries;
     const size_t i = static_cast<size_t>(
         std::lower_bound(es.begin(), es.end(), target,
@@ -137,41 +134,43 @@ std::vector<IndexTreeEditor::Frame> IndexTreeEditor::descend(const IndexEntry& t
   }
 }
 
-// A leaf read in place. Parsed bitmasks are kept while the page keeps the same bytes.
+// A leaf read in place. Parsed bitmasks are kept while the page keeps the same stamp.
 struct IndexTreeEditor::ParsedLeaf {
-  std::vector<uint8_t> bytes;
+  uint64_t stamp = 0;
+  bool valid = false;
   PageRef page;  // keeps the bytes the view reads alive
   IndexPageView view;
 };
 
 IndexPageView& IndexTreeEditor::leafView(uint32_t pageNo) {
   PageRef hold;
-  const uint8_t* p = current(pageNo, hold);
-  const size_t size = unit_.pageSize();
+  uint64_t stamp = 0;
+  const uint8_t* p = current(pageNo, hold, stamp);
   std::unique_ptr<ParsedLeaf>& slot = leaves_[pageNo];
-  if (slot && std::memcmp(slot->bytes.data(), p, size) == 0) {
+  if (slot && slot->valid && slot->stamp == stamp) {
     slot->view.rebind(p);
     slot->page = std::move(hold);
     return slot->view;
   }
   if (!slot) slot = std::make_unique<ParsedLeaf>();
-  slot->bytes.clear();  // not valid until parsed
+  slot->valid = false;  // not valid until parsed
   slot->view.parse(p, jet4_, pageNo);
   if (!slot->view.leaf()) damaged(pageNo, "the leaf chain leads to an intermediate page");
   if (slot->view.tdefPage() != tdefPage_) damaged(pageNo, "the page belongs to another table");
-  slot->bytes.assign(p, p + size);
+  slot->stamp = stamp;
+  slot->valid = true;
   slot->page = std::move(hold);
   return slot->view;
 }
 
 // A leaf just edited in place (in its writable copy): its view already describes the new
 // bytes.
-void IndexTreeEditor::keepParsed(uint32_t pageNo) {
+void IndexTreeEditor::keepParsed(uint32_t pageNo, const uint8_t* page) {
   ParsedLeaf& l = *leaves_.at(pageNo);
-  const uint8_t* p = writable(pageNo);
   l.page = PageRef();
-  l.view.rebind(p);
-  l.bytes.assign(p, p + unit_.pageSize());
+  l.view.rebind(page);
+  l.stamp = unit_.stamp(pageNo);
+  l.valid = true;
 }
 
 bool IndexTreeEditor::contains(const IndexEntry& e) {
@@ -236,9 +235,14 @@ bool IndexTreeEditor::insert(const IndexEntry& e, bool refuseDuplicate) {
     if (shared && refuseDuplicate)
       throw JetError(3022, "The index already holds this key for another row.");
     // Most insertions change one leaf in place; the rest re-encode the path.
-    if ((i < v.count() || noParentBound(path)) && v.insert(writable(leaf.page), i, e)) {
-      keepParsed(leaf.page);
-      return !shared;
+    // Asked first: making the page writable gives it a new stamp, which would throw away
+    // its decoded form for nothing when the edit cannot be made in place.
+    if ((i < v.count() || noParentBound(path)) && v.canInsert(i, e)) {
+      uint8_t* out = writable(leaf.page);
+      if (v.insert(out, i, e)) {
+        keepParsed(leaf.page, out);
+        return !shared;
+      }
     }
 
     leaf.c = load(leaf.page);
@@ -265,9 +269,12 @@ bool IndexTreeEditor::remove(const IndexEntry& e) {
     if (i >= v.count() || v.compare(i, e) != 0)
       damaged(leaf.page, "the entry to remove is not in the index");
     const bool shared = neighboursHaveKey(v, static_cast<std::ptrdiff_t>(i) - 1, i + 1, e.key);
-    if ((i + 1 < v.count() || noParentBound(path)) && v.remove(writable(leaf.page), i)) {
-      keepParsed(leaf.page);
-      return !shared;
+    if ((i + 1 < v.count() || noParentBound(path)) && v.canRemove(i)) {
+      uint8_t* out = writable(leaf.page);
+      if (v.remove(out, i)) {
+        keepParsed(leaf.page, out);
+        return !shared;
+      }
     }
 
     leaf.c = load(leaf.page);
@@ -286,9 +293,10 @@ bool IndexTreeEditor::remove(const IndexEntry& e) {
 void IndexTreeEditor::writePage(uint32_t pageNo, Cached* c) {
   c->ip.tdefPage = tdefPage_;
   // Encoded beside the unit's page first, so a failure leaves the page as it was.
-  c->bytes.resize(unit_.pageSize());
-  encodeIndexPageInto(c->ip, jet4_, c->bytes.data());
-  std::memcpy(writable(pageNo), c->bytes.data(), c->bytes.size());
+  encoded_.resize(unit_.pageSize());
+  encodeIndexPageInto(c->ip, jet4_, encoded_.data());
+  std::memcpy(writable(pageNo), encoded_.data(), encoded_.size());
+  c->stamp = unit_.stamp(pageNo);
 }
 
 uint32_t IndexTreeEditor::newPage(const IndexPage& ip) {

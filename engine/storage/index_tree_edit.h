@@ -47,12 +47,12 @@ class IndexTreeEditor {
   struct Up;
   struct ParsedLeaf;
   Cached* load(uint32_t pageNo);
-  Cached* load(uint32_t pageNo, const uint8_t* page);
-  const uint8_t* current(uint32_t pageNo, PageRef& hold);
+  Cached* load(uint32_t pageNo, const uint8_t* page, uint64_t stamp);
+  const uint8_t* current(uint32_t pageNo, PageRef& hold, uint64_t& stamp);
   uint8_t* writable(uint32_t pageNo);
   std::vector<Frame> descend(const IndexEntry& target);
   IndexPageView& leafView(uint32_t pageNo);
-  void keepParsed(uint32_t pageNo);
+  void keepParsed(uint32_t pageNo, const uint8_t* page);
   static bool noParentBound(const std::vector<Frame>& path);
   bool neighboursHaveKey(const IndexPageView& v, std::ptrdiff_t before, size_t after,
                          const std::vector<uint8_t>& key);
@@ -70,9 +70,7 @@ class IndexTreeEditor {
   bool jet4_;
   std::unordered_map<uint32_t, std::unique_ptr<Cached>> cache_;
   std::unordered_map<uint32_t, std::unique_ptr<ParsedLeaf>> leaves_;
-  // The unit's writable copies of pages this editor changed: their addresses stay fixed
-  // until the unit ends, so they are read without asking the unit again.
-  std::unordered_map<uint32_t, uint8_t*> writable_;
+  std::vector<uint8_t> encoded_;  // a page encoded before it is copied into the unit's
 };
 
 }  // namespace bv::storage

@@ -85,9 +85,8 @@ LockFileEntry::~LockFileEntry() {
   if (!file_) return;
   const bool guarded = databaseLocks_.lock(guardByte_, FileLocks::Mode::Exclusive, timeoutMs_);
   file_->unlock(kSlotLockBase + static_cast<uint64_t>(slot_));
-  bool othersIn = !guarded;  // without the guard, leave the file to whoever comes last
-  for (int i = 0; i < kLockFileSlots && !othersIn; ++i)
-    othersIn = file_->heldElsewhere(kSlotLockBase + static_cast<uint64_t>(i));
+  // Without the guard, leave the file to whoever comes last.
+  const bool othersIn = !guarded || file_->anyHeldElsewhere(kSlotLockBase, kLockFileSlots);
   file_.reset();  // Windows deletes only files no handle has open
   if (!othersIn) removeFile(path_);
   if (guarded) databaseLocks_.unlock(guardByte_);

@@ -1,6 +1,7 @@
 #include "engine/storage/write_unit.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "engine/storage/error.h"
@@ -13,6 +14,10 @@ namespace bv::storage {
 namespace {
 const RowPointer kGlobalMap{1, 0};  // page 1, row 0: bit set = page free
 constexpr uint32_t kMaxPages = 0x1000000;  // row pointers hold 24-bit page numbers
+
+// Stamps are handed out in blocks, one per unit, so no two units share one.
+constexpr uint64_t kStampsPerUnit = uint64_t{1} << 40;
+std::atomic<uint64_t> nextUnitStamp{kStampsPerUnit};
 }  // namespace
 
 WriteUnit::WriteUnit(Database& db, WriteOptions options) : db_(db), options_(options) {
@@ -26,6 +31,7 @@ WriteUnit::WriteUnit(Database& db, WriteOptions options) : db_(db), options_(opt
     throw JetError(3049, "The last change to the database '" + db.path() +
                              "' was interrupted and could not be undone yet; open it again for writing to restore it.");
   originalPageCount_ = pageCount_ = db.cache().pageCount();
+  baseStamp_ = lastStamp_ = nextUnitStamp.fetch_add(kStampsPerUnit);
   db.unit_ = this;
 }
 
@@ -40,25 +46,43 @@ WriteUnit::~WriteUnit() {
 
 const std::shared_ptr<uint8_t[]>* WriteUnit::find(uint32_t n) const {
   auto it = pages_.find(n);
-  return it == pages_.end() ? nullptr : &it->second;
+  return it == pages_.end() ? nullptr : &it->second.bytes;
 }
 
-PageRef WriteUnit::page(uint32_t n) const {
-  if (auto* p = find(n)) return PageRef(*p, n, db_.pageSize());
+PageRef WriteUnit::original(uint32_t n) const {
   if (n >= pageCount_)
     throw JetError(3049, "The database is damaged: page " + std::to_string(n) +
                              " lies beyond the end of the file (" + std::to_string(pageCount_) + " pages).");
   return db_.cache().get(n);
 }
 
+PageRef WriteUnit::page(uint32_t n) const {
+  if (auto* p = find(n)) return PageRef(*p, n, db_.pageSize());
+  return original(n);
+}
+
+const uint8_t* WriteUnit::read(uint32_t n, PageRef& hold, uint64_t& stamp) const {
+  if (auto it = pages_.find(n); it != pages_.end()) {
+    stamp = it->second.stamp;
+    return it->second.bytes.get();
+  }
+  hold = original(n);
+  stamp = baseStamp_;
+  return hold.data();
+}
+
 uint8_t* WriteUnit::modify(uint32_t n) {
-  PageRef orig = page(n);
   // A table definition page about to change: parsed definitions are read again on next use.
+  if (auto it = pages_.find(n); it != pages_.end()) {
+    if (it->second.bytes[0] == 0x02) db_.invalidateTables();
+    it->second.stamp = ++lastStamp_;
+    return it->second.bytes.get();
+  }
+  PageRef orig = page(n);
   if (orig[0] == 0x02) db_.invalidateTables();
-  if (auto* p = find(n)) return p->get();
   std::shared_ptr<uint8_t[]> copy(new uint8_t[db_.pageSize()]);
   std::memcpy(copy.get(), orig.data(), db_.pageSize());
-  return pages_.emplace(n, std::move(copy)).first->second.get();
+  return pages_.emplace(n, Changed{std::move(copy), ++lastStamp_}).first->second.bytes.get();
 }
 
 uint32_t WriteUnit::allocate() {
@@ -75,7 +99,7 @@ uint32_t WriteUnit::allocate() {
     throw JetError(3035, "The database '" + db_.path() + "' has reached the largest size the format allows.");
   const uint32_t n = pageCount_++;
   std::shared_ptr<uint8_t[]> fresh(new uint8_t[db_.pageSize()]());
-  pages_[n] = std::move(fresh);
+  pages_[n] = Changed{std::move(fresh), ++lastStamp_};
   // The global map marks pages past the end of the file free; this one is now in use.
   if (mapHasPage(db_, kGlobalMap, n)) setPageInMap(*this, kGlobalMap, n, false);
   return n;
@@ -165,7 +189,7 @@ void WriteUnit::writePages(File& f) {
     const size_t inRun = run.size() / ps;
     if (inRun == kRunPages || (inRun > 0 && n != runStart + inRun)) flushRun();
     if (run.empty()) runStart = n;
-    const uint8_t* bytes = pages_.at(n).get();
+    const uint8_t* bytes = pages_.at(n).bytes.get();
     run.insert(run.end(), bytes, bytes + ps);
   }
   flushRun();

@@ -43,6 +43,9 @@ class WriteUnit {
 
   // The page as the unit sees it (its own changes included). Same as Database::page().
   PageRef page(uint32_t n) const;
+  // The same, with the page's stamp (below), in one look-up: the unit's copy (its address
+  // stays valid until the unit ends) or the file's page, which `hold` keeps alive.
+  const uint8_t* read(uint32_t n, PageRef& hold, uint64_t& stamp) const;
   // A writable copy of page n, owned by the unit. The pointer stays valid until the unit
   // ends; later reads of the page see the changed bytes. Asking for a table-definition
   // page drops the database's parsed definitions, so Database::table()/tableAt() parse
@@ -66,10 +69,21 @@ class WriteUnit {
   // Pages changed (or allocated) so far, ascending.
   std::vector<uint32_t> changedPages() const;
 
+  // A number that changes whenever page n may have changed: each modify(), allocate() and
+  // release() of the page gives it a new one, and no two units share any. Callers that keep
+  // something derived from a page's bytes reuse it while the stamp stays the same, instead
+  // of comparing the bytes; so whoever writes a page must ask modify() for it first.
+  uint64_t stamp(uint32_t n) const {
+    auto it = pages_.find(n);
+    return it == pages_.end() ? baseStamp_ : it->second.stamp;
+  }
+
  private:
   friend class Database;
   // The unit's copy of page n, or nullptr when the unit has not changed it.
   const std::shared_ptr<uint8_t[]>* find(uint32_t n) const;
+  // Page n of the file as it was when the unit began (or a new page's absence reported).
+  PageRef original(uint32_t n) const;
   void writePages(File& f);
   void abandon();
   void finish();
@@ -79,8 +93,15 @@ class WriteUnit {
   bool active_ = true;
   uint32_t originalPageCount_ = 0;
   uint32_t pageCount_ = 0;
+  // The stamp of pages the unit has not changed; changed pages count up from it.
+  uint64_t baseStamp_ = 0;
+  uint64_t lastStamp_ = 0;
+  struct Changed {
+    std::shared_ptr<uint8_t[]> bytes;
+    uint64_t stamp = 0;
+  };
   // Looked up on every page read while the unit is active; ordered only when written.
-  std::unordered_map<uint32_t, std::shared_ptr<uint8_t[]>> pages_;
+  std::unordered_map<uint32_t, Changed> pages_;
 };
 
 }  // namespace bv::storage

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "engine/storage/error.h"
+#include "engine/storage/file_lock.h"
 #include "engine/storage/lock_file.h"
 #include "engine/storage/sharing.h"
 #include "engine/storage/statement_lock.h"
@@ -113,6 +114,25 @@ TEST(LockFile, StaleEntriesAreReusedAndTheFileRemoved) {
     EXPECT_EQ(field(bytes, 1, 0), "GONE") << "other stale entries stay as they were";
   }
   EXPECT_FALSE(fs::exists(ldb));
+}
+
+TEST(FileLocks, ARangeIsHeldElsewhereWhenAnyOfItsBytesIs) {
+  const std::string path = (fs::temp_directory_path() / ("bv_locks_" + std::to_string(getpid()))).string();
+  std::ofstream(path) << "x";
+  {
+    bv::storage::FileLocks mine(path), other(path);
+    const uint64_t base = 0x10000000;
+    EXPECT_FALSE(mine.anyHeldElsewhere(base, 255));
+    ASSERT_TRUE(other.tryLock(base + 254, bv::storage::FileLocks::Mode::Shared));
+    EXPECT_TRUE(mine.anyHeldElsewhere(base, 255)) << "the last byte of the range";
+    EXPECT_FALSE(mine.anyHeldElsewhere(base, 254)) << "a byte past the range";
+    EXPECT_TRUE(mine.heldElsewhere(base + 254));
+    other.unlock(base + 254);
+    ASSERT_TRUE(mine.tryLock(base, bv::storage::FileLocks::Mode::Exclusive));
+    EXPECT_FALSE(mine.anyHeldElsewhere(base, 255)) << "this handle's own lock";
+    EXPECT_TRUE(other.anyHeldElsewhere(base, 255));
+  }
+  fs::remove(path);
 }
 
 TEST(Sharing, ExclusiveOpenKeepsOthersOutAndWaitsForNoOne) {

@@ -2,9 +2,11 @@
 // on commit and vanish on rollback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "engine/storage/error.h"
 #include "engine/storage/write_unit.h"
@@ -42,6 +44,40 @@ TEST_F(WriteUnitTest, ChangesAreSeenWhileActiveAndDroppedOnRollback) {
   EXPECT_EQ(db->page(2)[100], (before[2 * db->pageSize() + 100]));
   db.reset();
   EXPECT_EQ(copy_->read(), before);
+}
+
+// Cached decodings of a page are reused while its stamp stays the same, so every way a page
+// can change must give it a stamp it never had, also across units.
+TEST_F(WriteUnitTest, StampsChangeWithEveryChangeAndAreNeverReused) {
+  auto db = Database::open(path(), OpenMode::ReadWrite);
+  std::vector<uint64_t> seen;
+  for (int round = 0; round < 2; ++round) {
+    WriteUnit unit(*db);
+    const uint64_t untouched = unit.stamp(2);
+    EXPECT_EQ(unit.stamp(3), untouched) << "pages the unit has not changed share one stamp";
+    seen.push_back(untouched);
+    unit.modify(2);
+    seen.push_back(unit.stamp(2));
+    unit.modify(2);  // again: the caller may write through it once more
+    seen.push_back(unit.stamp(2));
+    const uint32_t fresh = unit.allocate();
+    seen.push_back(unit.stamp(fresh));
+    unit.release(fresh);
+    seen.push_back(unit.stamp(fresh));
+    EXPECT_EQ(unit.stamp(3), untouched);
+    PageRef hold;
+    uint64_t stamp = 0;
+    const uint8_t* seenCopy = unit.read(2, hold, stamp);
+    EXPECT_EQ(stamp, unit.stamp(2));
+    EXPECT_EQ(seenCopy, unit.modify(2)) << "the unit's own copy is read";
+    EXPECT_NE(stamp, unit.stamp(2)) << "modify() after the read changes the stamp";
+    const uint8_t* seenFile = unit.read(3, hold, stamp);
+    EXPECT_EQ(seenFile, hold.data());
+    EXPECT_EQ(stamp, untouched);
+  }  // rolled back
+  std::vector<uint64_t> sorted = seen;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end()) << "a stamp was handed out twice";
 }
 
 TEST_F(WriteUnitTest, CommitWritesEveryChangedPage) {
