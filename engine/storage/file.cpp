@@ -252,34 +252,17 @@ uint64_t File::size() const {
   return static_cast<uint64_t>(st.st_size);
 }
 
-size_t File::readAt(uint64_t offset, void* buf, size_t n) const {
-  if (ioFaultFor(IoOp::Read) != IoFault::None) fail(3040, "Disk or device error while reading", path_);
-  size_t done = 0;
-  while (done < n) {
-    ssize_t got = ::pread(fd_, static_cast<char*>(buf) + done, n - done,
-                          static_cast<off_t>(offset + done));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      fail(3040, "Disk or device error while reading", path_);
-    }
-    if (got == 0) break;
-    done += static_cast<size_t>(got);
-  }
-  return done;
-}
-
-size_t File::readPagesAt(uint64_t offset, uint8_t* const* pages, size_t count, size_t pageSize) const {
-  if (ioFaultFor(IoOp::Read) != IoFault::None) fail(3040, "Disk or device error while reading", path_);
-  std::vector<iovec> parts(count);
-  for (size_t k = 0; k < count; ++k) parts[k] = iovec{pages[k], pageSize};
+namespace {
+// Fills the parts from consecutive bytes at `offset`; returns the bytes read (fewer only at
+// the end of the file).
+size_t preadAll(int fd, iovec* parts, size_t count, uint64_t offset, const std::string& path) {
   size_t done = 0;
   size_t first = 0;  // the part the next read starts in
   while (first < count) {
-    ssize_t got = ::preadv(fd_, parts.data() + first, static_cast<int>(count - first),
-                           static_cast<off_t>(offset + done));
+    ssize_t got = ::preadv(fd, parts + first, static_cast<int>(count - first), static_cast<off_t>(offset + done));
     if (got < 0) {
       if (errno == EINTR) continue;
-      fail(3040, "Disk or device error while reading", path_);
+      fail(3040, "Disk or device error while reading", path);
     }
     if (got == 0) break;
     done += static_cast<size_t>(got);
@@ -292,6 +275,20 @@ size_t File::readPagesAt(uint64_t offset, uint8_t* const* pages, size_t count, s
     }
   }
   return done;
+}
+}  // namespace
+
+size_t File::readAt(uint64_t offset, void* buf, size_t n) const {
+  if (ioFaultFor(IoOp::Read) != IoFault::None) fail(3040, "Disk or device error while reading", path_);
+  iovec one{buf, n};
+  return preadAll(fd_, &one, 1, offset, path_);
+}
+
+size_t File::readPagesAt(uint64_t offset, uint8_t* const* pages, size_t count, size_t pageSize) const {
+  if (ioFaultFor(IoOp::Read) != IoFault::None) fail(3040, "Disk or device error while reading", path_);
+  std::vector<iovec> parts(count);
+  for (size_t k = 0; k < count; ++k) parts[k] = iovec{pages[k], pageSize};
+  return preadAll(fd_, parts.data(), count, offset, path_);
 }
 
 void File::writeAt(uint64_t offset, const void* buf, size_t n) {
