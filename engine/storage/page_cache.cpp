@@ -25,8 +25,6 @@ constexpr uint32_t kNearGap = 4;
 constexpr uint32_t kReadAhead = 16;
 }  // namespace
 
-std::shared_ptr<uint8_t[]> PageCache::freshBuffer() { return buffers_->take(); }
-
 void PageCache::remember(uint32_t page, std::shared_ptr<uint8_t[]> bytes) {
   lru_.push_front(Entry{page, std::move(bytes)});
   index_[page] = lru_.begin();
@@ -58,7 +56,7 @@ PageRef PageCache::get(uint32_t page) {
   std::shared_ptr<uint8_t[]> bufs[kReadAhead];
   uint8_t* dest[kReadAhead];
   for (uint32_t k = 0; k < count; ++k) {
-    bufs[k] = freshBuffer();
+    bufs[k] = buffers_->take();
     dest[k] = bufs[k].get();
   }
   const size_t got = file_.readPagesAt(static_cast<uint64_t>(page) * pageSize_, dest, count, pageSize_);

@@ -64,7 +64,6 @@ class PageCache {
     uint32_t page;
     std::shared_ptr<uint8_t[]> bytes;
   };
-  std::shared_ptr<uint8_t[]> freshBuffer();
   void remember(uint32_t page, std::shared_ptr<uint8_t[]> bytes);
   File& file_;
   uint32_t pageSize_;

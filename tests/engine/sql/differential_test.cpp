@@ -18,6 +18,7 @@
 #include "engine/sql/parser.h"
 #include "engine/sql/storage_catalog.h"
 #include "engine/storage/csv_export.h"
+#include "tests/engine/storage/storage_test_util.h"
 
 namespace bv::sql {
 namespace {
@@ -26,22 +27,13 @@ namespace fs = std::filesystem;
 using Cells = std::vector<std::string>;
 
 std::string run(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int rc = pclose(p);
+  int rc = -1;
+  std::string out = test::runCommand(cmd, &rc);
   EXPECT_EQ(rc, 0) << cmd;
   return out;
 }
 
-std::string shellQuote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using test::shellQuote;
 
 // RFC 4180 style: quoted fields with doubled quotes, records ending in \n or \r\n.
 std::vector<Cells> parseCsv(const std::string& s, bool skipHeader) {

@@ -12,27 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/engine/storage/storage_test_util.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string sh(const std::string& cmd, int* status = nullptr) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int rc = pclose(p);
-  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
-}
-
-std::string q(const std::string& s) {
-  std::string r = "'";
-  for (char c : s) r += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return r + "'";
-}
+std::string sh(const std::string& cmd, int* status = nullptr) { return bv::test::runCommand(cmd, status); }
+std::string q(const std::string& s) { return bv::test::shellQuote(s); }
 
 fs::path tool() { return fs::read_symlink("/proc/self/exe").parent_path() / "brimvale"; }
 
