@@ -27,5 +27,11 @@ echo "deps: installing ${missing[*]}"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
-$SUDO apt-get update -q
+# A mirror caught mid-sync fails one index now and then; try again, and if one index still
+# fails, install from the indexes that did arrive (the install itself reports what is missing).
+for attempt in 1 2 3; do
+  if $SUDO apt-get update -q; then break; fi
+  echo "deps: apt-get update failed (attempt $attempt)"
+  sleep $((attempt * 5))
+done
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
