@@ -134,17 +134,21 @@ bool IndexPageView::insert(uint8_t* out, size_t i, const IndexEntry& e) {
 }
 
 bool IndexPageView::canRemove(size_t i) const {
-  if (!leaf() || i == 0 || i >= count() || count() < 3) return false;
-  // The prefix stays the longest shared one only if a remaining entry still stops at it:
-  // one that differs from the first entry right after the prefix, or stores one byte only.
+  if (!leaf() || i >= count() || count() < 3) return false;
+  // Without entry i the prefix stays the longest shared one only if a remaining entry still
+  // stops at it: one that differs from the (new) first entry right after the prefix, or
+  // stores one byte only. Every remaining entry shares at least the prefix, so the prefix
+  // can only grow.
+  const size_t first = i == 0 ? 1 : 0;
   const size_t cap = L_.prefixWidth == 1 ? 0xFF : 0xFFFF;
-  bool limited = prefix_ >= cap || prefix_ >= ends_[0];
+  bool limited = prefix_ >= cap || (first == 0 && prefix_ >= ends_[0]);
+  const uint8_t after = page_[L_.firstEntry + (first == 0 ? prefix_ : start(1))];
   // Entries are in order, so those that part from the first entry right after the prefix
   // lie at the end: look there first.
-  for (size_t j = count() - 1; j >= 1 && !limited; --j) {
+  for (size_t j = count() - 1; j > first && !limited; --j) {
     if (j == i) continue;
     const uint32_t own = ends_[j] - start(j);
-    limited = own <= 1 || page_[L_.firstEntry + start(j)] != page_[L_.firstEntry + prefix_];
+    limited = own <= 1 || page_[L_.firstEntry + start(j)] != after;
   }
   return limited;
 }
@@ -153,7 +157,10 @@ bool IndexPageView::remove(uint8_t* out, size_t i) {
   if (!canRemove(i)) return false;
 
   uint8_t* ea = out + L_.firstEntry;
-  const uint32_t at = start(i), len = ends_[i] - at;
+  // Entry i's own bytes go; for the first entry those are what it holds past the prefix,
+  // and the next entry becomes the first by taking the prefix as its leading bytes.
+  const uint32_t at = i == 0 ? static_cast<uint32_t>(prefix_) : start(i);
+  const uint32_t len = ends_[i] - at;
   std::memmove(ea + at, ea + at + len, used_ - at - len);
   std::memset(ea + used_ - len, 0, len);
   scratch_.assign(ends_.begin(), ends_.begin() + static_cast<std::ptrdiff_t>(i));

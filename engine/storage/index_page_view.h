@@ -41,7 +41,7 @@ class IndexPageView {
   bool insert(uint8_t* out, size_t i, const IndexEntry& e);
   // Whether insert() would put `e` in as entry i (asked before the page is made writable).
   bool canInsert(size_t i, const IndexEntry& e) const;
-  // Takes entry i (1 <= i < count()) out, when the prefix stays the longest one the
+  // Takes entry i (i < count()) out, when the prefix stays the longest one the
   // remaining entries share; returns false, writing nothing, otherwise. Afterwards the
   // view reads `out`.
   bool remove(uint8_t* out, size_t i);
