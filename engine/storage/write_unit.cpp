@@ -45,8 +45,8 @@ WriteUnit::~WriteUnit() {
 }
 
 const std::shared_ptr<uint8_t[]>* WriteUnit::find(uint32_t n) const {
-  auto it = pages_.find(n);
-  return it == pages_.end() ? nullptr : &it->second.bytes;
+  const ChangedPages::Entry* e = pages_.find(n);
+  return e ? &e->bytes : nullptr;
 }
 
 PageRef WriteUnit::original(uint32_t n) const {
@@ -62,9 +62,9 @@ PageRef WriteUnit::page(uint32_t n) const {
 }
 
 const uint8_t* WriteUnit::read(uint32_t n, PageRef& hold, uint64_t& stamp) const {
-  if (auto it = pages_.find(n); it != pages_.end()) {
-    stamp = it->second.stamp;
-    return it->second.bytes.get();
+  if (const ChangedPages::Entry* e = pages_.find(n)) {
+    stamp = e->stamp;
+    return e->bytes.get();
   }
   hold = original(n);
   stamp = baseStamp_;
@@ -73,16 +73,16 @@ const uint8_t* WriteUnit::read(uint32_t n, PageRef& hold, uint64_t& stamp) const
 
 uint8_t* WriteUnit::modify(uint32_t n) {
   // A table definition page about to change: parsed definitions are read again on next use.
-  if (auto it = pages_.find(n); it != pages_.end()) {
-    if (it->second.bytes[0] == 0x02) db_.invalidateTables();
-    it->second.stamp = ++lastStamp_;
-    return it->second.bytes.get();
+  if (ChangedPages::Entry* e = pages_.find(n)) {
+    if (e->bytes[0] == 0x02) db_.invalidateTables();
+    e->stamp = ++lastStamp_;
+    return e->bytes.get();
   }
   PageRef orig = page(n);
   if (orig[0] == 0x02) db_.invalidateTables();
   std::shared_ptr<uint8_t[]> copy(new uint8_t[db_.pageSize()]);
   std::memcpy(copy.get(), orig.data(), db_.pageSize());
-  return pages_.emplace(n, Changed{std::move(copy), ++lastStamp_}).first->second.bytes.get();
+  return pages_.put(n, std::move(copy), ++lastStamp_).bytes.get();
 }
 
 uint32_t WriteUnit::allocate() {
@@ -99,7 +99,7 @@ uint32_t WriteUnit::allocate() {
     throw JetError(3035, "The database '" + db_.path() + "' has reached the largest size the format allows.");
   const uint32_t n = pageCount_++;
   std::shared_ptr<uint8_t[]> fresh(new uint8_t[db_.pageSize()]());
-  pages_[n] = Changed{std::move(fresh), ++lastStamp_};
+  pages_.put(n, std::move(fresh), ++lastStamp_);
   // The global map marks pages past the end of the file free; this one is now in use.
   if (mapHasPage(db_, kGlobalMap, n)) setPageInMap(*this, kGlobalMap, n, false);
   return n;
@@ -115,7 +115,7 @@ void WriteUnit::release(uint32_t n) {
 std::vector<uint32_t> WriteUnit::changedPages() const {
   std::vector<uint32_t> out;
   out.reserve(pages_.size());
-  for (const auto& [n, bytes] : pages_) out.push_back(n);
+  for (const ChangedPages::Entry& e : pages_) out.push_back(e.page);
   std::sort(out.begin(), out.end());
   return out;
 }
@@ -189,7 +189,7 @@ void WriteUnit::writePages(File& f) {
     const size_t inRun = run.size() / ps;
     if (inRun == kRunPages || (inRun > 0 && n != runStart + inRun)) flushRun();
     if (run.empty()) runStart = n;
-    const uint8_t* bytes = pages_.at(n).bytes.get();
+    const uint8_t* bytes = pages_.find(n)->bytes.get();
     run.insert(run.end(), bytes, bytes + ps);
   }
   flushRun();
@@ -213,7 +213,7 @@ void WriteUnit::rollback() {
 
 void WriteUnit::finish() {
   PageCache& cache = db_.cache();
-  for (const auto& [n, bytes] : pages_) cache.invalidate(n);
+  for (const ChangedPages::Entry& e : pages_) cache.invalidate(e.page);
   cache.setPageCount(pageCount_);
   pages_.clear();
   active_ = false;

@@ -7,10 +7,10 @@
 #pragma once
 
 #include <cstdint>
-#include <unordered_map>
 #include <memory>
 #include <vector>
 
+#include "engine/storage/changed_pages.h"
 #include "engine/storage/database.h"
 
 namespace bv::storage {
@@ -74,8 +74,8 @@ class WriteUnit {
   // something derived from a page's bytes reuse it while the stamp stays the same, instead
   // of comparing the bytes; so whoever writes a page must ask modify() for it first.
   uint64_t stamp(uint32_t n) const {
-    auto it = pages_.find(n);
-    return it == pages_.end() ? baseStamp_ : it->second.stamp;
+    const ChangedPages::Entry* e = pages_.find(n);
+    return e ? e->stamp : baseStamp_;
   }
 
  private:
@@ -96,12 +96,7 @@ class WriteUnit {
   // The stamp of pages the unit has not changed; changed pages count up from it.
   uint64_t baseStamp_ = 0;
   uint64_t lastStamp_ = 0;
-  struct Changed {
-    std::shared_ptr<uint8_t[]> bytes;
-    uint64_t stamp = 0;
-  };
-  // Looked up on every page read while the unit is active; ordered only when written.
-  std::unordered_map<uint32_t, Changed> pages_;
+  ChangedPages pages_;  // ordered only when written
 };
 
 }  // namespace bv::storage
