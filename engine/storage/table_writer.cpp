@@ -1,5 +1,7 @@
 #include "engine/storage/table_writer.h"
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <random>
@@ -65,6 +67,28 @@ struct TableWriter::Impl {
         reader(db.scan(shape)) {
     if (t.ownedMap.isNull())
       throw JetError(3049, "The table '" + toUtf8(t.name) + "' has no page map, so rows cannot be added to it.");
+  }
+
+  // Columns whose bytes an update may rewrite inside the row: fixed size, in no index, not
+  // numbered by the table itself. Worked out on first use.
+  std::vector<char> patchable;
+  uint32_t rowColumns = 0;  // the column count every row of the current layout stores
+  uint32_t fixedEnd = 0;    // the end of the fixed area
+
+  void findPatchable() {
+    patchable.assign(t.columns.size(), 0);
+    std::vector<char> indexed(t.columns.size(), 0);
+    for (const RealIndexDef& ri : t.realIndexes)
+      for (const IndexColumn& ic : ri.columns)
+        if (const int pos = t.columnByNumber(ic.columnNumber); pos >= 0) indexed[static_cast<size_t>(pos)] = 1;
+    rowColumns = t.maxColumns;
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+      const ColumnDef& c = t.columns[i];
+      rowColumns = std::max<uint32_t>(rowColumns, c.number + 1u);
+      if (c.fixed && c.type != ColType::Bool) fixedEnd = std::max<uint32_t>(fixedEnd, c.fixedOffset + c.length);
+      patchable[i] = (c.fixed || c.type == ColType::Bool) && !c.isLongValue() && !c.autoNumber &&
+                     !c.guidAutoNumber && !indexed[i];
+    }
   }
 
   // The size of a row of Nulls: a page that cannot take one is full.
@@ -367,6 +391,44 @@ void TableWriter::update(RowId id, std::span<const Value> row) {
   m.replaceRow(id, bytes);
   m.indexes.apply(entries, id);
   m.storeAutoNumber(counter);
+}
+
+bool TableWriter::updateFixed(RowId id, std::span<const int> columns, std::span<const Value> values) {
+  Impl& m = *impl_;
+  if (m.patchable.empty()) m.findPatchable();
+  if (columns.size() != values.size()) return false;
+  for (int c : columns)
+    if (c < 0 || static_cast<size_t>(c) >= m.t.columns.size() || !m.patchable[static_cast<size_t>(c)]) return false;
+  const Database::RowBytes rb = m.db.rowBytes(id.page, id.row);
+  if (!rb.valid || (rb.slotFlags & (kRowDeleted | kRowOverflow))) return false;
+  // Only a row laid out for the table's current columns has them where the definition says.
+  const bool j4 = m.unit.jet4();
+  const uint32_t head = j4 ? 2 : 1;
+  const uint32_t maskLen = (m.rowColumns + 7) / 8;
+  const uint8_t* row = rb.data();
+  const uint32_t stored = j4 ? (row[0] | row[1] << 8) : row[0];
+  if (stored != m.rowColumns || rb.size() < head + m.fixedEnd + maskLen) return false;
+  // Every value is encoded (and refused) before anything is written.
+  std::vector<EncodedField> fields;
+  fields.reserve(columns.size());
+  for (size_t k = 0; k < columns.size(); ++k)
+    fields.push_back(encodeField(m.db, m.t.columns[static_cast<size_t>(columns[k])], values[k]));
+  m.lastRead.reset();
+  uint8_t* out = m.unit.modify(id.page) + rb.start;
+  uint8_t* mask = out + rb.size() - maskLen;
+  for (size_t k = 0; k < columns.size(); ++k) {
+    const ColumnDef& c = m.t.columns[static_cast<size_t>(columns[k])];
+    const EncodedField& f = fields[k];
+    const uint8_t bit = static_cast<uint8_t>(1u << (c.number % 8));
+    mask[c.number / 8] = f.present ? (mask[c.number / 8] | bit) : (mask[c.number / 8] & ~bit);
+    if (c.type == ColType::Bool) continue;
+    uint8_t* at = out + head + c.fixedOffset;
+    if (f.bytes.size() == c.length)
+      std::memcpy(at, f.bytes.data(), c.length);
+    else
+      std::memset(at, 0, c.length);  // a Null keeps no bytes
+  }
+  return true;
 }
 
 void TableWriter::remove(RowId id) {

@@ -47,6 +47,12 @@ class TableWriter {
   RowId insert(std::span<const Value> row);
   // Replaces the whole row (same conventions). Index entries keep naming `id`.
   void update(RowId id, std::span<const Value> row);
+  // Changes only `columns` (positions in TableDef::columns) of the row to `values` (same
+  // conventions), when every one of them is a fixed-size column that no index covers and is
+  // no AutoNumber, and the row lies whole in its own slot: their bytes and null-mask bits
+  // are rewritten where they are, the rest of the row untouched. Returns false, writing
+  // nothing, when the row has to be rewritten whole with update().
+  bool updateFixed(RowId id, std::span<const int> columns, std::span<const Value> values);
   // Deletes the row, its index entries and its long values.
   void remove(RowId id);
   // The row's current values (TableDef::columns order).
