@@ -47,7 +47,7 @@ echo "== The rows before"
 
 source "$root/scripts/wine-env.sh"
 if ! bv_wine_runs; then
-  echo "demo: Wine cannot start on this machine (\`wine --version\` fails), so Brimvale.exe cannot run here" >&2
+  echo "demo: Wine cannot start 32-bit programs on this machine (\`wine --version\` fails or says wine32 is missing), so Brimvale.exe cannot run here" >&2
   exit 1
 fi
 bash "$root/scripts/register-engine.sh"

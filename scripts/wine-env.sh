@@ -7,8 +7,13 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 # bv_wine_runs: true when this machine can start Wine's 32-bit programs. Some virtual
-# machines run no 32-bit code at all (the kernel refuses i386 executables), and then nothing
-# Windows-side can run here, although it still builds.
+# machines run no 32-bit code at all (the kernel refuses i386 executables), and Wine may be
+# installed without its 32-bit half (it then starts, but says that wine32 is missing); in
+# both cases nothing Windows-side can run here, although it still builds.
 bv_wine_runs() {
-  command -v wine >/dev/null 2>&1 && wine --version >/dev/null 2>&1
+  command -v wine >/dev/null 2>&1 || return 1
+  local said
+  said=$(WINEDEBUG= wine --version 2>&1 >/dev/null) || return 1  # quiet Wine would not say
+  case "$said" in *wine32*) return 1 ;; esac
+  return 0
 }
