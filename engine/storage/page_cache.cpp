@@ -9,15 +9,6 @@
 
 namespace bv::storage {
 
-PageCache::PageCache(File& file, uint32_t pageSize, uint32_t pageCount, size_t capacity)
-    : file_(file),
-      pageSize_(pageSize),
-      pageCount_(pageCount),
-      capacity_(capacity < 4 ? 4 : capacity),
-      buffers_(PageBuffers::make(pageSize)) {}
-
-PageCache::~PageCache() = default;
-
 namespace {
 // Pages asked for in ascending order with small gaps (a scan, rows visited in file order)
 // are read several at a time: one system call instead of one per page.
@@ -25,8 +16,18 @@ constexpr uint32_t kNearGap = 4;
 constexpr uint32_t kReadAhead = 16;
 }  // namespace
 
-void PageCache::remember(uint32_t page, std::shared_ptr<uint8_t[]> bytes) {
-  lru_.push_front(Entry{page, std::move(bytes)});
+PageCache::PageCache(File& file, uint32_t pageSize, uint32_t pageCount, size_t capacity)
+    : file_(file),
+      pageSize_(pageSize),
+      pageCount_(pageCount),
+      capacity_(capacity < 4 ? 4 : capacity),
+      buffers_(PageBuffers::make(pageSize)),
+      window_(kReadAhead) {}
+
+PageCache::~PageCache() = default;
+
+void PageCache::remember(uint32_t page, std::shared_ptr<uint8_t[]> bytes, bool ahead) {
+  lru_.push_front(Entry{page, std::move(bytes), ahead});
   index_[page] = lru_.begin();
   while (lru_.size() > capacity_) {
     Entry& old = lru_.back();
@@ -44,14 +45,26 @@ PageRef PageCache::get(uint32_t page) {
   auto it = index_.find(page);
   if (it != index_.end()) {
     lru_.splice(lru_.begin(), lru_, it->second);
+    if (it->second->ahead) {
+      it->second->ahead = false;
+      ++aheadUsed_;
+    }
     return PageRef(it->second->bytes, page, pageSize_);
   }
   uint32_t count = 1;
-  if (lastRead_ != UINT32_MAX && page > lastRead_ && page - lastRead_ <= kNearGap)
+  if (lastRead_ != UINT32_MAX && page > lastRead_ && page - lastRead_ <= kNearGap) {
+    // The reader has moved past the last read: judge how much of its read-ahead it used.
+    if (aheadRead_ == 0) {
+      if (page == lastRead_ + 1) window_ = std::min(kReadAhead, std::max(window_ * 2, 2u));  // reading on
+    } else if (aheadUsed_ * 2 < aheadRead_)
+      window_ = std::max(1u, window_ / 2);
+    else
+      window_ = std::min(kReadAhead, window_ * 2);
     // No further than half the cache holds, or pages read ahead would push each other out.
-    while (count < std::min<size_t>(kReadAhead, capacity_ / 2) && page + count < pageCount_ &&
+    while (count < std::min<size_t>(window_, capacity_ / 2) && page + count < pageCount_ &&
            !index_.count(page + count))
       ++count;
+  }
   // Read straight into the buffers the pages will live in.
   std::shared_ptr<uint8_t[]> bufs[kReadAhead];
   uint8_t* dest[kReadAhead];
@@ -66,10 +79,12 @@ PageRef PageCache::get(uint32_t page) {
   count = static_cast<uint32_t>(std::min<size_t>(count, got / pageSize_));
   lastRead_ = page + count - 1;
   // The pages after the one asked for first, so that it is the most recent.
-  for (uint32_t k = count; k-- > 1;) remember(page + k, std::move(bufs[k]));
+  for (uint32_t k = count; k-- > 1;) remember(page + k, std::move(bufs[k]), true);
+  aheadRead_ = count - 1;
+  aheadUsed_ = 0;
   std::shared_ptr<uint8_t[]> buf = std::move(bufs[0]);
   reads_ += count;
-  remember(page, buf);
+  remember(page, buf, false);
   return PageRef(std::move(buf), page, pageSize_);
 }
 

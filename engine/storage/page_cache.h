@@ -63,8 +63,9 @@ class PageCache {
   struct Entry {
     uint32_t page;
     std::shared_ptr<uint8_t[]> bytes;
+    bool ahead;  // read ahead and not asked for yet
   };
-  void remember(uint32_t page, std::shared_ptr<uint8_t[]> bytes);
+  void remember(uint32_t page, std::shared_ptr<uint8_t[]> bytes, bool ahead);
   File& file_;
   uint32_t pageSize_;
   uint32_t pageCount_;
@@ -78,6 +79,10 @@ class PageCache {
   std::shared_ptr<PageBuffers> buffers_;
   // The last page read from the file.
   uint32_t lastRead_ = UINT32_MAX;
+  // How many pages a read takes beyond the one asked for: it doubles while the pages read
+  // ahead get used and halves while most are not (rows fetched sparsely in file order).
+  uint32_t window_;
+  uint32_t aheadRead_ = 0, aheadUsed_ = 0;  // of the last read
 };
 
 }  // namespace bv::storage

@@ -62,5 +62,27 @@ TEST(PageCache, PagesReadTogetherMatchTheFileUpToItsEnd) {
   EXPECT_THROW(cache.get(pages), JetError);
 }
 
+// Rows fetched sparsely in file order (every third page) soon stop the cache reading pages
+// nobody asks for; a scan after them still reads every page once.
+TEST(PageCache, ReadAheadShrinksForSparseReads) {
+  test::TempCopy dir("");
+  const uint32_t pageSize = 4096, pages = 3000;
+  {
+    auto f = File::create(dir.path());
+    std::vector<uint8_t> bytes(size_t(pages) * pageSize, 0x11);
+    f->writeAt(0, bytes.data(), bytes.size());
+  }
+  File f(dir.path(), false);
+  PageCache cache(f, pageSize, pages, 256);
+  uint32_t asked = 0;
+  for (uint32_t p = 0; p < 1500; p += 3, ++asked) cache.get(p);
+  // Reading 16 pages for every one asked for would read all 1,500; a window that adapts
+  // reads little more than the 500 asked for.
+  EXPECT_LT(cache.reads(), asked * 3 / 2) << "pages read for " << asked << " asked for";
+  const uint64_t before = cache.reads();
+  for (uint32_t p = 1500; p < pages; ++p) cache.get(p);
+  EXPECT_EQ(cache.reads() - before, pages - 1500);
+}
+
 }  // namespace
 }  // namespace bv::storage
