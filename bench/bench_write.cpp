@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -132,19 +133,27 @@ int main(int argc, char** argv) {
        "Note FROM Orders ORDER BY ID LIMIT 100000;"},
       {"update every row",
        [&](Database& db, TableWriter& w) {
-         for (RowId id : rowIds(db)) {
-           std::vector<bv::Value> row = w.read(id);
-           if (auto q = row[qty].get<int32_t>()) row[qty] = bv::Value(*q + 1);
-           w.update(id, row);
-         }
+         // Only Qty is read; the row is changed where it lies (a whole rewrite where it cannot be).
+         std::vector<std::pair<RowId, bv::Value>> changes;
+         TableCursor cur = db.scan(db.table(u"Orders"));
+         while (cur.next())
+           if (auto q = cur.value(qty).get<int32_t>()) changes.emplace_back(cur.rowId(), bv::Value(*q + 1));
+         const std::vector<int> cols{qty};
+         for (auto& [id, v] : changes)
+           if (!w.updateFixed(id, cols, std::span<const bv::Value>(&v, 1))) {
+             std::vector<bv::Value> row = w.read(id);
+             row[qty] = v;
+             w.update(id, row);
+           }
        },
        "UPDATE Orders SET Qty = Qty + 1;"},
       {"delete half the rows",
        [](Database& db, TableWriter& w) {
-         for (RowId id : rowIds(db)) {
-           const std::vector<bv::Value> row = w.read(id);
-           if (auto i = row[0].get<int32_t>(); i && *i % 2 == 0) w.remove(id);
-         }
+         std::vector<RowId> even;
+         TableCursor cur = db.scan(db.table(u"Orders"));
+         while (cur.next())
+           if (auto i = cur.value(0).get<int32_t>(); i && *i % 2 == 0) even.push_back(cur.rowId());
+         for (RowId id : even) w.remove(id);
        },
        "DELETE FROM Orders WHERE ID % 2 = 0;"},
       {"update the indexed text column",
