@@ -94,6 +94,12 @@ RowId IndexPageView::row(size_t i) const {
                byteOf(i, klen + 3)};
 }
 
+uint32_t IndexPageView::child(size_t i) const {
+  const size_t at = wholeSize(i) - 4;  // big-endian, after the row pointer
+  return static_cast<uint32_t>(byteOf(i, at)) << 24 | byteOf(i, at + 1) << 16 | byteOf(i, at + 2) << 8 |
+         byteOf(i, at + 3);
+}
+
 void IndexPageView::writeMask(uint8_t* out, const std::vector<uint32_t>& ends) const {
   uint8_t* mask = out + L_.maskOffset;
   std::memset(mask, 0, L_.maskBytes);

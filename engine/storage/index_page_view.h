@@ -26,6 +26,7 @@ class IndexPageView {
   uint32_t tdefPage() const { return u32(4); }
   uint32_t prev() const { return u32(L_.prevOffset); }
   uint32_t next() const { return u32(L_.nextOffset); }
+  uint32_t tail() const { return u32(L_.tailOffset); }  // intermediate pages
   size_t count() const { return ends_.size(); }
 
   // compareEntries(entry i, t).
@@ -34,6 +35,8 @@ class IndexPageView {
   size_t lowerBound(const IndexEntry& t) const;
   bool keyIs(size_t i, const std::vector<uint8_t>& key) const;
   RowId row(size_t i) const;
+  // Intermediate pages: the child page entry i leads to.
+  uint32_t child(size_t i) const;
 
   // Leaf pages only. Puts `e` in as entry i (1 <= i <= count()) in the page bytes at `out`
   // (the same page, writable), when that keeps the first entry and the prefix and fits;

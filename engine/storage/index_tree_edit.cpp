@@ -14,8 +14,8 @@ namespace bv::storage {
 namespace {
 
 constexpr int kMaxDepth = 64;
-constexpr size_t kCachedPages = 512;   // decoded pages (intermediate pages, leaves being split)
-constexpr size_t kCachedLeaves = 2048; // leaves read in place
+constexpr size_t kCachedPages = 512;   // decoded pages (the path of a split or a changed bound)
+constexpr size_t kCachedViews = 2048;  // pages read in place
 
 [[noreturn]] void damaged(uint32_t pageNo, const std::string& what) {
   throw JetError(3049, "The database is damaged: index page " + std::to_string(pageNo) + ": " +
@@ -96,66 +96,59 @@ IndexTreeEditor::Cached* IndexTreeEditor::load(uint32_t pageNo, const uint8_t* p
 std::vector<IndexTreeEditor::Frame> IndexTreeEditor::descend(const IndexEntry& target) {
   // Bounded memory: forget decoded pages between operations once there are many.
   if (cache_.size() > kCachedPages) cache_.clear();
-  while (leaves_.size() > kCachedLeaves) leaves_.erase(leaves_.begin());
+  while (views_.size() > kCachedViews) views_.erase(views_.begin());
   std::vector<Frame> path;
   uint32_t n = root_;
   while (true) {
     if (path.size() > kMaxDepth) damaged(n, "the tree is deeper than any index can be");
     for (const Frame& f : path)
       if (f.page == n) damaged(n, "the index pages form a loop");
-    PageRef hold;
-    uint64_t stamp = 0;
-    const uint8_t* p = current(n, hold, stamp);
-    if (p[0] == kIndexLeafPage) {
-      path.push_back({n, nullptr, 0, false});  // read in place by the caller
+    // Read in place; a page is decoded only when the change reaches it (propagate).
+    const IndexPageView& v = pageView(n);
+    if (v.leaf()) {
+      path.push_back({n, nullptr, 0, false});
       return path;
     }
-    Cached* c = load(n, p, stamp);
-    const auto& es = c->ip.entries;
-    const size_t i = static_cast<size_t>(
-        std::lower_bound(es.begin(), es.end(), target,
-                         [](const IndexEntry& a, const IndexEntry& b) { return compareEntries(a, b) < 0; }) -
-        es.begin());
-    if (c->ip.leaf()) damaged(n, "the page changed its type while being read");
+    const size_t count = v.count();
+    const size_t i = v.lowerBound(target);
     // The first entry not below the target bounds the child holding it; past the last
     // entry lies the tail page, or without one the last child (whose bound then rises).
-    if (i < es.size()) {
-      path.push_back({n, c, i, false});
-      n = es[i].child;
-    } else if (c->ip.tail) {
-      path.push_back({n, c, es.size(), true});
-      n = c->ip.tail;
-    } else if (!es.empty()) {
-      path.push_back({n, c, es.size() - 1, false});
-      n = es.back().child;
+    if (i < count) {
+      path.push_back({n, nullptr, i, false});
+      n = v.child(i);
+    } else if (v.tail()) {
+      path.push_back({n, nullptr, count, true});
+      n = v.tail();
+    } else if (count) {
+      path.push_back({n, nullptr, count - 1, false});
+      n = v.child(count - 1);
     } else {
       damaged(n, "an intermediate page has no children");
     }
   }
 }
 
-// A leaf read in place. Parsed bitmasks are kept while the page keeps the same stamp.
-struct IndexTreeEditor::ParsedLeaf {
+// A page read in place. Parsed bitmasks are kept while the page keeps the same stamp.
+struct IndexTreeEditor::ParsedPage {
   uint64_t stamp = 0;
   bool valid = false;
   PageRef page;  // keeps the bytes the view reads alive
   IndexPageView view;
 };
 
-IndexPageView& IndexTreeEditor::leafView(uint32_t pageNo) {
+IndexPageView& IndexTreeEditor::pageView(uint32_t pageNo) {
   PageRef hold;
   uint64_t stamp = 0;
   const uint8_t* p = current(pageNo, hold, stamp);
-  std::unique_ptr<ParsedLeaf>& slot = leaves_[pageNo];
+  std::unique_ptr<ParsedPage>& slot = views_[pageNo];
   if (slot && slot->valid && slot->stamp == stamp) {
     slot->view.rebind(p);
     slot->page = std::move(hold);
     return slot->view;
   }
-  if (!slot) slot = std::make_unique<ParsedLeaf>();
+  if (!slot) slot = std::make_unique<ParsedPage>();
   slot->valid = false;  // not valid until parsed
   slot->view.parse(p, jet4_, pageNo);
-  if (!slot->view.leaf()) damaged(pageNo, "the leaf chain leads to an intermediate page");
   if (slot->view.tdefPage() != tdefPage_) damaged(pageNo, "the page belongs to another table");
   slot->stamp = stamp;
   slot->valid = true;
@@ -163,10 +156,16 @@ IndexPageView& IndexTreeEditor::leafView(uint32_t pageNo) {
   return slot->view;
 }
 
+IndexPageView& IndexTreeEditor::leafView(uint32_t pageNo) {
+  IndexPageView& v = pageView(pageNo);
+  if (!v.leaf()) damaged(pageNo, "the leaf chain leads to an intermediate page");
+  return v;
+}
+
 // A leaf just edited in place (in its writable copy): its view already describes the new
 // bytes.
 void IndexTreeEditor::keepParsed(uint32_t pageNo, const uint8_t* page) {
-  ParsedLeaf& l = *leaves_.at(pageNo);
+  ParsedPage& l = *views_.at(pageNo);
   l.page = PageRef();
   l.view.rebind(page);
   l.stamp = unit_.stamp(pageNo);
@@ -313,7 +312,7 @@ void IndexTreeEditor::dropPage(uint32_t pageNo) {
   setPageInMap(unit_, usageMap_, pageNo, false);
   unit_.release(pageNo);
   cache_.erase(pageNo);
-  leaves_.erase(pageNo);
+  views_.erase(pageNo);
 }
 
 void IndexTreeEditor::setLink(uint32_t pageNo, bool next, uint32_t value) {
@@ -332,6 +331,7 @@ void IndexTreeEditor::propagate(std::vector<Frame>& path, const std::optional<In
   Up up;
   for (size_t k = path.size(); k-- > 0;) {
     Frame& f = path[k];
+    if (!f.c) f.c = load(f.page);
     IndexPage& ip = f.c->ip;
     const bool leaf = ip.leaf();
     std::optional<IndexEntry> oldLast = leaf ? leafOldLast : std::nullopt;

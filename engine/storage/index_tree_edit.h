@@ -45,12 +45,13 @@ class IndexTreeEditor {
   struct Cached;
   struct Frame;
   struct Up;
-  struct ParsedLeaf;
+  struct ParsedPage;
   Cached* load(uint32_t pageNo);
   Cached* load(uint32_t pageNo, const uint8_t* page, uint64_t stamp);
   const uint8_t* current(uint32_t pageNo, PageRef& hold, uint64_t& stamp);
   uint8_t* writable(uint32_t pageNo);
   std::vector<Frame> descend(const IndexEntry& target);
+  IndexPageView& pageView(uint32_t pageNo);
   IndexPageView& leafView(uint32_t pageNo);
   void keepParsed(uint32_t pageNo, const uint8_t* page);
   static bool noParentBound(const std::vector<Frame>& path);
@@ -69,7 +70,7 @@ class IndexTreeEditor {
   RowPointer usageMap_;
   bool jet4_;
   std::unordered_map<uint32_t, std::unique_ptr<Cached>> cache_;
-  std::unordered_map<uint32_t, std::unique_ptr<ParsedLeaf>> leaves_;
+  std::unordered_map<uint32_t, std::unique_ptr<ParsedPage>> views_;
   std::vector<uint8_t> encoded_;  // a page encoded before it is copied into the unit's
 };
 
