@@ -26,6 +26,19 @@ void Executor::sortKeys(const Select& s, Frame& fr, OutRow& r) {
   fr.outputs = nullptr;
 }
 
+namespace {
+
+// Whether an expression reads the select list's values (an ORDER BY naming an output, or
+// a subquery, which might).
+bool readsOutputs(const Expr& e) {
+  if (e.output >= 0 || e.sub) return true;
+  for (const auto& a : e.args)
+    if (a && readsOutputs(*a)) return true;
+  return false;
+}
+
+}  // namespace
+
 // Memory stays in proportion to what the statement returns: DISTINCT drops repeats as
 // rows come, TOP n without ORDER BY stops after n rows, and TOP n with ORDER BY keeps the
 // best n (and their ties) seen so far, so a join feeding them is never held whole.
@@ -49,11 +62,21 @@ std::vector<Executor::OutRow> Executor::runCore(Plan& p, const Frame* parent, si
       if (int c = compareForSort(a[k], b[k])) return s.orderBy[k].descending ? -c : c;
     return 0;
   };
+  // Keeping the best n: the sort keys come first, so that a row past the threshold costs
+  // no output values.
+  bool keysFirst = keepBest && !s.distinct;
+  for (const auto& o : s.orderBy) keysFirst = keysFirst && !readsOutputs(*o.expr);
   forEachRow(p, s.where.get(), parent, [&](Frame& fr) {
-    outputValues(p, fr, r);
-    if (own && s.distinct && !seen.find(r.values).second) return true;
-    if (own) sortKeys(s, fr, r);
-    if (!threshold.empty() && compareKeys(r.keys, threshold) > 0) return true;
+    if (keysFirst) {
+      sortKeys(s, fr, r);
+      if (!threshold.empty() && compareKeys(r.keys, threshold) > 0) return true;
+      outputValues(p, fr, r);
+    } else {
+      outputValues(p, fr, r);
+      if (own && s.distinct && !seen.find(r.values).second) return true;
+      if (own) sortKeys(s, fr, r);
+      if (!threshold.empty() && compareKeys(r.keys, threshold) > 0) return true;
+    }
     out.push_back(std::move(r));
     r = OutRow();
     if (keepBest && p.ordered && out.size() > keepBest) {
