@@ -100,10 +100,21 @@ uint32_t IndexPageView::child(size_t i) const {
          byteOf(i, at + 3);
 }
 
-void IndexPageView::writeMask(uint8_t* out, const std::vector<uint32_t>& ends) const {
+// Entry ends are bits of the mask. An edit moves only the ends after the place it
+// changes: their old bits, in (after, upTo], are cleared, and the new ones set.
+void IndexPageView::moveMaskBits(uint8_t* out, uint32_t after, uint32_t upTo, size_t firstMoved) const {
   uint8_t* mask = out + L_.maskOffset;
-  std::memset(mask, 0, L_.maskBytes);
-  for (uint32_t e : ends) mask[e / 8] |= static_cast<uint8_t>(1u << (e % 8));
+  for (uint32_t b = after + 1; b <= upTo;) {
+    if (b % 8 == 0 && b + 7 <= upTo) {
+      mask[b / 8] = 0;
+      b += 8;
+    } else {
+      mask[b / 8] &= static_cast<uint8_t>(~(1u << (b % 8)));
+      ++b;
+    }
+  }
+  for (size_t j = firstMoved; j < ends_.size(); ++j)
+    mask[ends_[j] / 8] |= static_cast<uint8_t>(1u << (ends_[j] % 8));
 }
 
 bool IndexPageView::canInsert(size_t i, const IndexEntry& e) const {
@@ -126,15 +137,14 @@ bool IndexPageView::insert(uint8_t* out, size_t i, const IndexEntry& e) {
   const uint32_t at = start(i);
   std::memmove(ea + at + len, ea + at, used_ - at);
   for (size_t k = prefix_; k < whole; ++k) ea[at + k - prefix_] = wholeLeafByte(e, k);
-  scratch_.assign(ends_.begin(), ends_.begin() + static_cast<std::ptrdiff_t>(i));
-  scratch_.push_back(at + len);
-  for (size_t j = i; j < ends_.size(); ++j) scratch_.push_back(ends_[j] + len);
-  writeMask(out, scratch_);
+  const uint32_t oldUsed = used_;
+  ends_.insert(ends_.begin() + static_cast<std::ptrdiff_t>(i), at + len);
+  for (size_t j = i + 1; j < ends_.size(); ++j) ends_[j] += len;
+  moveMaskBits(out, at, oldUsed, i);
   const uint32_t freeSpace = area - (used_ + len);
   out[2] = static_cast<uint8_t>(freeSpace);
   out[3] = static_cast<uint8_t>(freeSpace >> 8);
   page_ = out;
-  ends_.swap(scratch_);
   used_ += len;
   return true;
 }
@@ -169,14 +179,13 @@ bool IndexPageView::remove(uint8_t* out, size_t i) {
   const uint32_t len = ends_[i] - at;
   std::memmove(ea + at, ea + at + len, used_ - at - len);
   std::memset(ea + used_ - len, 0, len);
-  scratch_.assign(ends_.begin(), ends_.begin() + static_cast<std::ptrdiff_t>(i));
-  for (size_t j = i + 1; j < ends_.size(); ++j) scratch_.push_back(ends_[j] - len);
-  writeMask(out, scratch_);
+  ends_.erase(ends_.begin() + static_cast<std::ptrdiff_t>(i));
+  for (size_t j = i; j < ends_.size(); ++j) ends_[j] -= len;
+  moveMaskBits(out, i == 0 ? 0 : at, used_, i);  // the first entry may end at the prefix
   const uint32_t freeSpace = L_.pageSize - L_.firstEntry - (used_ - len);
   out[2] = static_cast<uint8_t>(freeSpace);
   out[3] = static_cast<uint8_t>(freeSpace >> 8);
   page_ = out;
-  ends_.swap(scratch_);
   used_ -= len;
   return true;
 }

@@ -62,7 +62,7 @@ class IndexPageView {
     if (i && k < prefix_) return area[k];
     return area[start(i) + k - (i ? prefix_ : 0)];
   }
-  void writeMask(uint8_t* out, const std::vector<uint32_t>& ends) const;
+  void moveMaskBits(uint8_t* out, uint32_t after, uint32_t upTo, size_t firstMoved) const;
 
   const uint8_t* page_ = nullptr;
   IndexPageLayout L_{};
@@ -70,7 +70,6 @@ class IndexPageView {
   size_t pointers_ = 4;
   uint32_t used_ = 0;
   std::vector<uint32_t> ends_;  // entry-area offset just past each entry
-  std::vector<uint32_t> scratch_;
 };
 
 }  // namespace bv::storage
