@@ -16,6 +16,7 @@ const bv::tool::Registration reg{{
     "usage: brimvale query DB SQL [--param NAME=VALUE]... [--password=PW] [--explain]\n"
     "  Runs the SELECT statement SQL against DB (opened read-only) and prints the result\n"
     "  in the CSV form of the export command: a header line, then one line per row.\n"
+    "  SQL given as - is read from standard input.\n"
     "  --param NAME=VALUE  a value for a parameter (a name that is no field); VALUE is a\n"
     "                      number, #date#, True/False/Null or text (may be repeated)\n"
     "  --password=PW       the database password, if the file has one\n"

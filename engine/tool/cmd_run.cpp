@@ -29,7 +29,7 @@ const bv::tool::Registration reg{{
     "  a rule (duplicate key, required field, validation rule, related records, ...) changes\n"
     "  nothing. Prints \"N records deleted.\" for a statement beginning with DELETE, else\n"
     "  \"N records updated.\". On failure, prints each error number and description on\n"
-    "  standard error and exits with status 1.\n"
+    "  standard error and exits with status 1. SQL given as - is read from standard input.\n"
     "  --dry-run           apply every rule but keep nothing; prints \"N records would be\n"
     "                      affected\" (DB is opened read-only)\n"
     "  --param NAME=VALUE  a value for a parameter (may be repeated)\n"

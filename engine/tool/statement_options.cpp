@@ -1,5 +1,8 @@
 #include "engine/tool/statement_options.h"
 
+#include <iostream>
+#include <iterator>
+
 #include "engine/sql/param_text.h"
 
 namespace bv::tool {
@@ -12,6 +15,12 @@ int takeStatementOptions(const Command& self, Args& args, std::string& password,
     return usageError(self, "--param needs NAME=VALUE");
   if (args.positional.size() != 2)
     return usageError(self, "expected a database file and a statement");
+  // A statement longer than a command line takes (a long IN list) comes on standard input.
+  if (args.positional[1] == "-") {
+    std::string sql((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    if (std::cin.bad()) return usageError(self, "the statement could not be read from standard input");
+    args.positional[1] = std::move(sql);
+  }
   return 0;
 }
 

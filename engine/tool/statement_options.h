@@ -9,7 +9,8 @@
 namespace bv::tool {
 
 // Takes --password and every --param NAME=VALUE, then checks that exactly a database file and
-// a statement remain. Returns 0, or the usage-error status (2) after reporting it.
+// a statement remain; a statement given as "-" is read from standard input. Returns 0, or the
+// usage-error status (2) after reporting it.
 int takeStatementOptions(const Command& self, Args& args, std::string& password,
                          sql::ParamValues& params);
 

@@ -1,6 +1,8 @@
 // The brimvale command-line tool, run as a program.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "engine/storage/csv_export.h"
 #include "engine/storage/database.h"
 #include "tests/engine/storage/storage_test_util.h"
@@ -80,6 +82,24 @@ TEST(Tool, SchemaShowsColumnsAndIndexes) {
   EXPECT_NE(r.out.find("CREATE TABLE [Table1] (\n  [id] LONG,"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("CREATE INDEX [PrimaryKey] ON [Table1] ([id] ASC) WITH PRIMARY;"), std::string::npos);
   EXPECT_NE(r.out.find("-- relationship [Table2Table1] on ([otherfk1] ASC) with [Table2]"), std::string::npos);
+}
+
+// A statement given as "-" comes from standard input, so that one longer than a command
+// line can hold (here a 300 KB IN list) still runs, for query and for run.
+TEST(Tool, StatementFromStandardInput) {
+  TempCopy copy(kDb);
+  std::string in = "SELECT COUNT(*) FROM Table1 WHERE A IN ('abcdefg'";
+  for (int i = 0; i < 40000; ++i) in += ", 'value" + std::to_string(i) + "'";
+  in += ")";
+  const std::string file = copy.dir() + "/statement.sql";
+  { std::ofstream(file) << in; }
+  ToolRun r = tool("query " + shellQuote(copy.path()) + " - < " + shellQuote(file));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Expr1000\n1\n");
+  { std::ofstream(file) << "DELETE FROM Table1 WHERE A = 'abcdefg'"; }
+  r = tool("run " + shellQuote(copy.path()) + " - < " + shellQuote(file));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "1 records deleted.\n");
 }
 
 TEST(Tool, PasswordOption) {
