@@ -41,19 +41,23 @@ class IndexRangeCursor : public RowCursor {
   // Advances to the next entry within the ranges (not yet read from the table).
   bool nextEntry() {
     for (;;) {
-      if (!walker_) {
+      if (!positioned_) {
         if (whole_) {
           if (started_) return false;
           walker_.emplace(db_, *def_, index_);
         } else {
           if (range_ >= ranges_.size()) return false;
-          walker_.emplace(db_, *def_, index_, ranges_[range_].low);
+          // One walker seeks every range: the pages above the leaves are parsed once.
+          if (walker_)
+            walker_->seek(ranges_[range_].low);
+          else
+            walker_.emplace(db_, *def_, index_, ranges_[range_].low);
         }
-        started_ = true;
+        started_ = positioned_ = true;
       }
       storage::IndexEntry e;
       if (!walker_->next(e) || (!whole_ && past(e.key, ranges_[range_].high))) {
-        walker_.reset();
+        positioned_ = false;
         if (whole_) return false;
         ++range_;
         continue;
@@ -80,7 +84,7 @@ class IndexRangeCursor : public RowCursor {
   std::optional<storage::IndexWalker> walker_;
   size_t range_ = 0;
   RowId id_;
-  bool whole_ = false, started_ = false;
+  bool whole_ = false, started_ = false, positioned_ = false;
   std::unordered_set<uint64_t> seen_;
 };
 

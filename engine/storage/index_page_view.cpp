@@ -94,6 +94,20 @@ RowId IndexPageView::row(size_t i) const {
                byteOf(i, klen + 3)};
 }
 
+void IndexPageView::entry(size_t i, IndexEntry& out) const {
+  const size_t klen = wholeSize(i) - pointers_;
+  out.key.resize(klen);
+  const uint8_t* area = page_ + L_.firstEntry;
+  const size_t shared = i ? std::min(prefix_, klen) : 0;
+  std::memcpy(out.key.data(), area, shared);
+  const uint8_t* own = area + start(i) - (i ? prefix_ : 0);
+  std::memcpy(out.key.data() + shared, own + shared, klen - shared);
+  const RowId r = row(i);
+  out.dataPage = r.page;
+  out.dataRow = r.row;
+  out.child = leaf() ? 0 : child(i);
+}
+
 uint32_t IndexPageView::child(size_t i) const {
   const size_t at = wholeSize(i) - 4;  // big-endian, after the row pointer
   return static_cast<uint32_t>(byteOf(i, at)) << 24 | byteOf(i, at + 1) << 16 | byteOf(i, at + 2) << 8 |

@@ -35,6 +35,8 @@ class IndexPageView {
   size_t lowerBound(const IndexEntry& t) const;
   bool keyIs(size_t i, const std::vector<uint8_t>& key) const;
   RowId row(size_t i) const;
+  // Entry i whole: key, row pointer and (intermediate pages) child.
+  void entry(size_t i, IndexEntry& out) const;
   // Intermediate pages: the child page entry i leads to.
   uint32_t child(size_t i) const;
 

@@ -9,44 +9,43 @@ namespace bv::storage {
 namespace {
 
 constexpr int kMaxDepth = 64;
+constexpr size_t kKeptUpperPages = 256;
 
 [[noreturn]] void damaged(uint32_t pageNo, const std::string& what) {
   throw JetError(3049, "The database is damaged: index page " + std::to_string(pageNo) + ": " +
                            what + ".");
 }
 
-bool keyBelow(const std::vector<uint8_t>& key, const std::vector<uint8_t>& target) {
-  return std::lexicographical_compare(key.begin(), key.end(), target.begin(), target.end());
-}
-
 }  // namespace
 
 IndexWalker::IndexWalker(const Database& db, const TableDef& table, const RealIndexDef& index)
-    : db_(db), tdefPage_(table.tdefPage) {
+    : db_(db), tdefPage_(table.tdefPage), root_(index.rootPage) {
   descend(index.rootPage, nullptr);
 }
 
 IndexWalker::IndexWalker(const Database& db, const TableDef& table, const RealIndexDef& index,
                          const std::vector<uint8_t>& fromKey)
-    : db_(db), tdefPage_(table.tdefPage) {
+    : db_(db), tdefPage_(table.tdefPage), root_(index.rootPage) {
   descend(index.rootPage, &fromKey);
 }
 
 void IndexWalker::descend(uint32_t pageNo, const std::vector<uint8_t>* fromKey) {
+  // The first entry whose key is not below `fromKey`: with the lowest row pointer, an
+  // entry target sorts before every entry of that key.
+  IndexEntry target;
+  if (fromKey) target.key = *fromKey;
   for (int depth = 0;; ++depth) {
     if (depth > kMaxDepth) damaged(pageNo, "the tree is deeper than any index can be");
-    load(pageNo);
-    const auto& es = page_.entries;
-    size_t i = 0;
-    if (fromKey)
-      while (i < es.size() && keyBelow(es[i].key, *fromKey)) ++i;
-    if (page_.leaf()) {
-      pos_ = i;
+    const IndexPageView* v = &upper(pageNo);
+    if (v->leaf()) {
+      pos_ = fromKey ? page_.lowerBound(target) : 0;
       return;
     }
+    const size_t count = v->count();
+    const size_t i = fromKey ? v->lowerBound(target) : 0;
     // Each parent entry bounds its child from above; past the last one lies the tail page
     // (or, without one, the last child, whose entries are then all below the key).
-    uint32_t child = i < es.size() ? es[i].child : (page_.tail ? page_.tail : (es.empty() ? 0 : es.back().child));
+    uint32_t child = i < count ? v->child(i) : (v->tail() ? v->tail() : (count ? v->child(count - 1) : 0));
     if (child == 0) damaged(pageNo, "an intermediate page has no children");
     pageNo = child;
   }
@@ -78,26 +77,67 @@ std::vector<uint32_t> leafPathFor(const Database& db, const TableDef& table,
   }
 }
 
+void IndexWalker::seek(const std::vector<uint8_t>& fromKey) {
+  seen_.clear();
+  done_ = false;
+  // A key inside the current leaf (above its first entry, not above its last) is found in
+  // it: every entry before the leaf is below its first. Ascending seeks (an IN list of
+  // near keys) then stay on one leaf.
+  IndexEntry target;
+  target.key = fromKey;
+  const size_t n = page_.count();
+  if (bytes_ && n && page_.compare(0, target) < 0 && page_.compare(n - 1, target) >= 0) {
+    seen_.insert(bytes_.number());
+    pos_ = page_.lowerBound(target);
+    return;
+  }
+  descend(root_, &fromKey);
+}
+
+// A page on the way down. Intermediate pages are parsed once per walker; a leaf becomes
+// the current page.
+const IndexPageView& IndexWalker::upper(uint32_t pageNo) {
+  if (pageNo < 3 || pageNo >= db_.pageCount()) damaged(pageNo, "the page lies outside the file");
+  if (!seen_.insert(pageNo).second) damaged(pageNo, "the index pages form a loop");
+  auto it = uppers_.find(pageNo);
+  if (it != uppers_.end()) return it->second.view;
+  PageRef bytes = db_.page(pageNo);
+  IndexPageView view;
+  view.parse(bytes.data(), db_.isJet4(), pageNo);
+  if (view.tdefPage() != tdefPage_) damaged(pageNo, "the page belongs to another table");
+  if (view.leaf()) {
+    bytes_ = std::move(bytes);
+    page_ = std::move(view);
+    pos_ = 0;
+    return page_;
+  }
+  if (uppers_.size() >= kKeptUpperPages) uppers_.clear();
+  Upper& kept = uppers_[pageNo];
+  kept.bytes = std::move(bytes);
+  kept.view = std::move(view);
+  return kept.view;
+}
+
 void IndexWalker::load(uint32_t pageNo) {
   if (pageNo < 3 || pageNo >= db_.pageCount()) damaged(pageNo, "the page lies outside the file");
   if (!seen_.insert(pageNo).second) damaged(pageNo, "the index pages form a loop");
-  PageRef p = db_.page(pageNo);
-  page_ = decodeIndexPage(std::span<const uint8_t>(p.data(), p.size()), db_.isJet4(), pageNo);
-  if (page_.tdefPage != tdefPage_) damaged(pageNo, "the page belongs to another table");
+  bytes_ = db_.page(pageNo);
+  page_.parse(bytes_.data(), db_.isJet4(), pageNo);
+  if (page_.tdefPage() != tdefPage_) damaged(pageNo, "the page belongs to another table");
   pos_ = 0;
 }
 
 bool IndexWalker::next(IndexEntry& out) {
   while (!done_) {
-    if (pos_ < page_.entries.size()) {
-      out = page_.entries[pos_++];
+    if (pos_ < page_.count()) {
+      page_.entry(pos_++, out);
       return true;
     }
-    if (page_.next == 0) {
+    if (page_.next() == 0) {
       done_ = true;
       break;
     }
-    uint32_t n = page_.next;
+    uint32_t n = page_.next();
     load(n);
     if (!page_.leaf()) damaged(n, "the leaf chain leads to an intermediate page");
   }

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "engine/storage/database.h"
 #include "engine/storage/index_page.h"
+#include "engine/storage/index_page_view.h"
 
 namespace bv::storage {
 
@@ -20,14 +22,27 @@ class IndexWalker {
   IndexWalker(const Database& db, const TableDef& table, const RealIndexDef& index,
               const std::vector<uint8_t>& fromKey);
   bool next(IndexEntry& out);
+  // Starts again, at the first entry whose key bytes are >= `fromKey`. The intermediate
+  // pages of earlier descents are kept parsed, so that many seeks (an IN list) cost little
+  // more than their leaves; the tree must not change between seeks.
+  void seek(const std::vector<uint8_t>& fromKey);
 
  private:
+  struct Upper {
+    PageRef bytes;
+    IndexPageView view;
+  };
   void descend(uint32_t root, const std::vector<uint8_t>* fromKey);
   void load(uint32_t pageNo);
+  const IndexPageView& upper(uint32_t pageNo);
 
   const Database& db_;
   uint32_t tdefPage_;
-  IndexPage page_;
+  uint32_t root_;
+  std::unordered_map<uint32_t, Upper> uppers_;
+  // The page being read, in place: a descent parses only each page's entry boundaries.
+  PageRef bytes_;
+  IndexPageView page_;
   size_t pos_ = 0;
   bool done_ = false;
   std::unordered_set<uint32_t> seen_;

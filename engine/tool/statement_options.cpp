@@ -1,7 +1,6 @@
 #include "engine/tool/statement_options.h"
 
-#include <iostream>
-#include <iterator>
+#include <cstdio>
 
 #include "engine/sql/param_text.h"
 
@@ -17,8 +16,10 @@ int takeStatementOptions(const Command& self, Args& args, std::string& password,
     return usageError(self, "expected a database file and a statement");
   // A statement longer than a command line takes (a long IN list) comes on standard input.
   if (args.positional[1] == "-") {
-    std::string sql((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-    if (std::cin.bad()) return usageError(self, "the statement could not be read from standard input");
+    std::string sql;
+    char buf[65536];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, stdin)) > 0;) sql.append(buf, n);
+    if (std::ferror(stdin)) return usageError(self, "the statement could not be read from standard input");
     args.positional[1] = std::move(sql);
   }
   return 0;

@@ -1,6 +1,8 @@
 // `check` on the fixtures (all consistent) and on copies with one planted fault each.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <algorithm>
 
 #include "engine/storage/check.h"
@@ -364,6 +366,17 @@ TEST(IndexWalk, SeekFindsFirstEntryAtOrAboveKey) {
         IndexWalker w(*db, *def, ri);
         for (IndexEntry e; w.next(e);) all.push_back(e);
         const size_t step = std::max<size_t>(1, all.size() / 40);
+        // One walker seeking again and again (up, then down) finds what fresh ones find.
+        std::optional<IndexWalker> reused;
+        std::vector<std::pair<std::vector<uint8_t>, std::optional<IndexEntry>>> found;
+        auto expectSame = [&](const std::vector<uint8_t>& key, const std::optional<IndexEntry>& want) {
+          if (!reused) reused.emplace(*db, *def, ri, key);
+          else reused->seek(key);
+          IndexEntry e;
+          const bool got = reused->next(e);
+          EXPECT_EQ(got, want.has_value());
+          if (got && want) EXPECT_EQ(e, *want) << rel << " " << toUtf8(def->name);
+        };
         for (size_t i = 0; i < all.size(); i += step) {
           // The first entry with this key, and a key just above it (one byte appended).
           size_t first = i;
@@ -383,8 +396,12 @@ TEST(IndexWalk, SeekFindsFirstEntryAtOrAboveKey) {
           } else {
             EXPECT_FALSE(t.next(got));
           }
+          found.emplace_back(all[i].key, all[first]);
+          found.emplace_back(above, after < all.size() ? std::optional<IndexEntry>(all[after]) : std::nullopt);
           ++seeks;
         }
+        for (const auto& [key, want] : found) expectSame(key, want);
+        for (auto it = found.rbegin(); it != found.rend(); ++it) expectSame(it->first, it->second);
         IndexWalker none(*db, *def, ri, std::vector<uint8_t>(4, 0xFF));
         IndexEntry e;
         EXPECT_FALSE(none.next(e));
