@@ -118,15 +118,14 @@ uint32_t IndexPageView::child(size_t i) const {
 // changes: their old bits, in (after, upTo], are cleared, and the new ones set.
 void IndexPageView::moveMaskBits(uint8_t* out, uint32_t after, uint32_t upTo, size_t firstMoved) const {
   uint8_t* mask = out + L_.maskOffset;
-  for (uint32_t b = after + 1; b <= upTo;) {
-    if (b % 8 == 0 && b + 7 <= upTo) {
-      mask[b / 8] = 0;
-      b += 8;
-    } else {
-      mask[b / 8] &= static_cast<uint8_t>(~(1u << (b % 8)));
-      ++b;
-    }
+  uint32_t b = after + 1;
+  for (; b <= upTo && b % 8; ++b) mask[b / 8] &= static_cast<uint8_t>(~(1u << (b % 8)));
+  if (b + 7 <= upTo) {
+    const uint32_t whole = (upTo + 1 - b) / 8;
+    std::memset(mask + b / 8, 0, whole);
+    b += whole * 8;
   }
+  for (; b <= upTo; ++b) mask[b / 8] &= static_cast<uint8_t>(~(1u << (b % 8)));
   for (size_t j = firstMoved; j < ends_.size(); ++j)
     mask[ends_[j] / 8] |= static_cast<uint8_t>(1u << (ends_[j] % 8));
 }

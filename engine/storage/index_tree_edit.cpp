@@ -59,6 +59,12 @@ struct IndexTreeEditor::Up {
   IndexEntry max;
 };
 
+struct IndexTreeEditor::LastPath {
+  IndexEntry target;
+  std::vector<Frame> path;
+  std::vector<uint64_t> stamps;
+};
+
 IndexTreeEditor::IndexTreeEditor(WriteUnit& unit, uint32_t tdefPage, uint32_t rootPage,
                                  RowPointer usageMap)
     : unit_(unit), tdefPage_(tdefPage), root_(rootPage), usageMap_(usageMap), jet4_(unit.jet4()) {}
@@ -91,6 +97,22 @@ IndexTreeEditor::Cached* IndexTreeEditor::load(uint32_t pageNo, const uint8_t* p
   Cached* out = c.get();
   cache_[pageNo] = std::move(c);
   return out;
+}
+
+std::vector<IndexTreeEditor::Frame> IndexTreeEditor::pathTo(const IndexEntry& e) {
+  if (last_ && sameBound(last_->target, e)) {
+    bool same = true;
+    for (size_t k = 0; same && k < last_->path.size(); ++k)
+      same = unit_.stamp(last_->path[k].page) == last_->stamps[k];
+    if (same) return last_->path;
+  }
+  std::vector<Frame> path = descend(e);
+  if (!last_) last_ = std::make_unique<LastPath>();
+  last_->target = e;
+  last_->path = path;
+  last_->stamps.clear();
+  for (const Frame& f : path) last_->stamps.push_back(unit_.stamp(f.page));
+  return path;
 }
 
 std::vector<IndexTreeEditor::Frame> IndexTreeEditor::descend(const IndexEntry& target) {
@@ -173,7 +195,7 @@ void IndexTreeEditor::keepParsed(uint32_t pageNo, const uint8_t* page) {
 }
 
 bool IndexTreeEditor::contains(const IndexEntry& e) {
-  std::vector<Frame> path = descend(e);
+  std::vector<Frame> path = pathTo(e);
   const IndexPageView& v = leafView(path.back().page);
   const size_t i = v.lowerBound(e);
   return i < v.count() && v.compare(i, e) == 0;
@@ -261,7 +283,7 @@ bool IndexTreeEditor::insert(const IndexEntry& e, bool refuseDuplicate) {
 
 bool IndexTreeEditor::remove(const IndexEntry& e) {
   try {
-    std::vector<Frame> path = descend(e);
+    std::vector<Frame> path = pathTo(e);
     Frame& leaf = path.back();
     IndexPageView& v = leafView(leaf.page);
     const size_t i = v.lowerBound(e);

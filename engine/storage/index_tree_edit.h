@@ -51,6 +51,7 @@ class IndexTreeEditor {
   const uint8_t* current(uint32_t pageNo, PageRef& hold, uint64_t& stamp);
   uint8_t* writable(uint32_t pageNo);
   std::vector<Frame> descend(const IndexEntry& target);
+  std::vector<Frame> pathTo(const IndexEntry& e);
   IndexPageView& pageView(uint32_t pageNo);
   IndexPageView& leafView(uint32_t pageNo);
   void keepParsed(uint32_t pageNo, const uint8_t* page);
@@ -72,6 +73,10 @@ class IndexTreeEditor {
   std::unordered_map<uint32_t, std::unique_ptr<Cached>> cache_;
   std::unordered_map<uint32_t, std::unique_ptr<ParsedPage>> views_;
   std::vector<uint8_t> encoded_;  // a page encoded before it is copied into the unit's
+  // The way to the entry looked for last, with the stamps of its pages: a removal checked
+  // first (contains) goes the same way again without descending while none of them changed.
+  struct LastPath;
+  std::unique_ptr<LastPath> last_;
 };
 
 }  // namespace bv::storage

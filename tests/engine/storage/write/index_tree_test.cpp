@@ -10,6 +10,7 @@
 
 #include "engine/storage/error.h"
 #include "engine/storage/index_page.h"
+#include "engine/storage/index_tree_edit.h"
 #include "engine/storage/index_writer.h"
 #include "engine/storage/key_encode.h"
 #include "engine/storage/write_unit.h"
@@ -266,6 +267,37 @@ TEST(IndexTreeRoot, LaterWriterInTheSameUnitSeesTheNewRoot) {
   }
   verifyAgainstModel(w, u"Table1", model, false);
   EXPECT_NE(w.db->table(u"Table1")->realIndexes[0].rootPage, stale->realIndexes[0].rootPage);
+}
+
+// An entry looked up (as a removal is checked before the row changes) and removed after
+// other edits split its leaf is found where the split moved it, not where it was seen.
+TEST(IndexTreeRemove, EntrySeenBeforeASplitIsRemovedWhereItMoved) {
+  WritableCopy w("jet4/compIndexTestV2003.mdb");
+  BV_NEED_FIXTURE(w);
+  const auto t = w.db->table(u"Table1");
+  const RealIndexDef& ri = t->realIndexes[0];
+  const std::vector<IndexEntry> before = walkIndex(*w.db, *t, 0);
+  ASSERT_GT(before.size(), 10u);
+  const IndexEntry e = before[before.size() / 2];
+  {
+    WriteUnit unit(*w.db);
+    IndexTreeEditor ed(unit, t->tdefPage, ri.rootPage, ri.usageMap);
+    ASSERT_TRUE(ed.contains(e));
+    // Entries of the same key after it fill its leaf until it splits, which puts the
+    // leaf's first part (and e) on a new page.
+    std::vector<IndexEntry> added;
+    for (uint32_t k = 0; k < 3000; ++k) {
+      added.push_back(IndexEntry{e.key, 0xF00000 + k / 200, static_cast<uint8_t>(k % 200), 0});
+      ed.insert(added.back());
+    }
+    ed.remove(e);
+    EXPECT_FALSE(ed.contains(e));
+    for (const IndexEntry& a : added) ed.remove(a);
+    unit.commit();
+  }
+  std::vector<IndexEntry> expected = before;
+  expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(before.size() / 2));
+  EXPECT_EQ(walkIndex(*w.db, *w.db->table(u"Table1"), 0), expected);
 }
 
 // Real rows: every row's entries are removed (pages empty out, tails are handed on, the
