@@ -114,21 +114,52 @@ uint32_t IndexPageView::child(size_t i) const {
          byteOf(i, at + 3);
 }
 
-// Entry ends are bits of the mask. An edit moves only the ends after the place it
-// changes: their old bits, in (after, upTo], are cleared, and the new ones set.
-void IndexPageView::moveMaskBits(uint8_t* out, uint32_t after, uint32_t upTo, size_t firstMoved) const {
-  uint8_t* mask = out + L_.maskOffset;
-  uint32_t b = after + 1;
-  for (; b <= upTo && b % 8; ++b) mask[b / 8] &= static_cast<uint8_t>(~(1u << (b % 8)));
-  if (b + 7 <= upTo) {
-    const uint32_t whole = (upTo + 1 - b) / 8;
-    std::memset(mask + b / 8, 0, whole);
+// Entry ends are bits of the mask (bit b of the area is bit b % 8 of byte b / 8). An edit
+// moves the ends after it by the bytes it added or took away: the bits move as a run, a
+// byte at a time where they can.
+namespace {
+
+bool bitAt(const uint8_t* m, uint32_t p) { return (m[p / 8] >> (p % 8)) & 1; }
+void setBit(uint8_t* m, uint32_t p, bool v) {
+  const auto b = static_cast<uint8_t>(1u << (p % 8));
+  m[p / 8] = static_cast<uint8_t>(v ? (m[p / 8] | b) : (m[p / 8] & ~b));
+}
+// Eight bits starting at bit p (p + 7 lies inside the mask).
+uint8_t byteAt(const uint8_t* m, uint32_t p) {
+  const uint32_t off = p % 8;
+  if (off == 0) return m[p / 8];
+  return static_cast<uint8_t>(m[p / 8] >> off | m[p / 8 + 1] << (8 - off));
+}
+
+// Bits [src, src + n) to [dst, ...), dst < src: ascending, so no source is overwritten first.
+void copyBitsDown(uint8_t* m, uint32_t dst, uint32_t src, uint32_t n) {
+  uint32_t k = 0;
+  for (; k < n && (dst + k) % 8; ++k) setBit(m, dst + k, bitAt(m, src + k));
+  for (; k + 8 <= n; k += 8) m[(dst + k) / 8] = byteAt(m, src + k);
+  for (; k < n; ++k) setBit(m, dst + k, bitAt(m, src + k));
+}
+
+// The same with dst > src: descending.
+void copyBitsUp(uint8_t* m, uint32_t dst, uint32_t src, uint32_t n) {
+  uint32_t k = n;
+  for (; k > 0 && (dst + k) % 8; --k) setBit(m, dst + k - 1, bitAt(m, src + k - 1));
+  for (; k >= 8; k -= 8) m[(dst + k - 8) / 8] = byteAt(m, src + k - 8);
+  for (; k > 0; --k) setBit(m, dst + k - 1, bitAt(m, src + k - 1));
+}
+
+// Bits [from, to] cleared.
+void clearBits(uint8_t* m, uint32_t from, uint32_t to) {
+  uint32_t b = from;
+  for (; b <= to && b % 8; ++b) setBit(m, b, false);
+  if (b + 7 <= to) {
+    const uint32_t whole = (to + 1 - b) / 8;
+    std::memset(m + b / 8, 0, whole);
     b += whole * 8;
   }
-  for (; b <= upTo; ++b) mask[b / 8] &= static_cast<uint8_t>(~(1u << (b % 8)));
-  for (size_t j = firstMoved; j < ends_.size(); ++j)
-    mask[ends_[j] / 8] |= static_cast<uint8_t>(1u << (ends_[j] % 8));
+  for (; b <= to; ++b) setBit(m, b, false);
 }
+
+}  // namespace
 
 bool IndexPageView::canInsert(size_t i, const IndexEntry& e) const {
   if (!leaf() || i == 0 || i > count() || count() < 2) return false;
@@ -150,10 +181,13 @@ bool IndexPageView::insert(uint8_t* out, size_t i, const IndexEntry& e) {
   const uint32_t at = start(i);
   std::memmove(ea + at + len, ea + at, used_ - at);
   for (size_t k = prefix_; k < whole; ++k) ea[at + k - prefix_] = wholeLeafByte(e, k);
-  const uint32_t oldUsed = used_;
   ends_.insert(ends_.begin() + static_cast<std::ptrdiff_t>(i), at + len);
   for (size_t j = i + 1; j < ends_.size(); ++j) ends_[j] += len;
-  moveMaskBits(out, at, oldUsed, i);
+  // The ends after `at` move up by len; the new entry ends at at + len.
+  uint8_t* mask = out + L_.maskOffset;
+  copyBitsUp(mask, at + 1 + len, at + 1, used_ - at);
+  clearBits(mask, at + 1, at + len - 1);
+  setBit(mask, at + len, true);
   const uint32_t freeSpace = area - (used_ + len);
   out[2] = static_cast<uint8_t>(freeSpace);
   out[3] = static_cast<uint8_t>(freeSpace >> 8);
@@ -194,7 +228,12 @@ bool IndexPageView::remove(uint8_t* out, size_t i) {
   std::memset(ea + used_ - len, 0, len);
   ends_.erase(ends_.begin() + static_cast<std::ptrdiff_t>(i));
   for (size_t j = i; j < ends_.size(); ++j) ends_[j] -= len;
-  moveMaskBits(out, i == 0 ? 0 : at, used_, i);  // the first entry may end at the prefix
+  // The ends after entry i move down by len over its own; the first entry may have ended
+  // right at the prefix (nothing of its own), and that end goes too.
+  uint8_t* mask = out + L_.maskOffset;
+  copyBitsDown(mask, at + 1, at + 1 + len, used_ - at - len);
+  clearBits(mask, used_ - len + 1, used_);
+  if (at > 0) setBit(mask, at, i > 0);
   const uint32_t freeSpace = L_.pageSize - L_.firstEntry - (used_ - len);
   out[2] = static_cast<uint8_t>(freeSpace);
   out[3] = static_cast<uint8_t>(freeSpace >> 8);

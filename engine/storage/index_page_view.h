@@ -64,7 +64,6 @@ class IndexPageView {
     if (i && k < prefix_) return area[k];
     return area[start(i) + k - (i ? prefix_ : 0)];
   }
-  void moveMaskBits(uint8_t* out, uint32_t after, uint32_t upTo, size_t firstMoved) const;
 
   const uint8_t* page_ = nullptr;
   IndexPageLayout L_{};
