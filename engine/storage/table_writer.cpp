@@ -167,6 +167,32 @@ struct TableWriter::Impl {
     return s;
   }
 
+  // What a delete needs of the row: the columns some index keys on and the stored long
+  // value fields (to free them); other columns stay Null, undecoded. Not kept as lastRead.
+  std::vector<char> keyColumns;  // worked out on first use
+  Stored readForRemove(RowId id) {
+    if (lastRead && lastRead->first == id && lastRead->second.raw == rawBytes(id)) return takeCached(id);
+    lastRead.reset();
+    if (keyColumns.empty()) {
+      keyColumns.assign(t.columns.size(), 0);
+      for (const RealIndexDef& ri : t.realIndexes)
+        for (const IndexColumn& ic : ri.columns)
+          if (const int pos = t.columnByNumber(ic.columnNumber); pos >= 0) keyColumns[static_cast<size_t>(pos)] = 1;
+    }
+    seek(id);
+    Stored s;
+    s.values.resize(t.columns.size());
+    s.longFields.resize(t.columns.size());
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+      if (keyColumns[i]) s.values[i] = reader.value(i);
+      if (!t.columns[i].isLongValue()) continue;
+      const uint8_t* d;
+      size_t n;
+      if (reader.storedField(i, d, n)) s.longFields[i].assign(d, d + n);
+    }
+    return s;
+  }
+
   // ---- building a row
 
   struct Planned {
@@ -433,7 +459,7 @@ bool TableWriter::updateFixed(RowId id, std::span<const int> columns, std::span<
 
 void TableWriter::remove(RowId id) {
   Impl& m = *impl_;
-  const Impl::Stored old = m.takeCached(id);
+  const Impl::Stored old = m.readForRemove(id);
   std::vector<std::vector<RowPointer>> freed(old.values.size());
   for (size_t i = 0; i < old.values.size(); ++i)
     if (!old.longFields[i].empty()) freed[i] = m.lv.rowsOf(old.longFields[i]);
