@@ -100,11 +100,26 @@ IndexTreeEditor::Cached* IndexTreeEditor::load(uint32_t pageNo, const uint8_t* p
 }
 
 std::vector<IndexTreeEditor::Frame> IndexTreeEditor::pathTo(const IndexEntry& e) {
-  if (last_ && sameBound(last_->target, e)) {
-    bool same = true;
-    for (size_t k = 0; same && k < last_->path.size(); ++k)
-      same = unit_.stamp(last_->path[k].page) == last_->stamps[k];
-    if (same) return last_->path;
+  // Bounded memory: forget decoded pages between operations once there are many.
+  if (cache_.size() > kCachedPages) cache_.clear();
+  while (views_.size() > kCachedViews) views_.erase(views_.begin());
+  if (last_ && !last_->path.empty() && last_->path[0].page == root_) {
+    const std::vector<Frame>& path = last_->path;
+    bool parentsSame = true, allTails = true;
+    for (size_t k = 0; parentsSame && k + 1 < path.size(); ++k) {
+      parentsSame = unit_.stamp(path[k].page) == last_->stamps[k];
+      allTails = allTails && path[k].viaTail;
+    }
+    if (parentsSame) {
+      // The same entry again, and nothing on its way changed.
+      if (sameBound(last_->target, e) && unit_.stamp(path.back().page) == last_->stamps.back()) return path;
+      // Past the end of the last leaf (appended keys): the way down is all tails, and an
+      // entry above the last one goes the same way.
+      if (allTails) {
+        const IndexPageView& v = leafView(path.back().page);
+        if (v.next() == 0 && v.count() && v.compare(v.count() - 1, e) < 0) return path;
+      }
+    }
   }
   std::vector<Frame> path = descend(e);
   if (!last_) last_ = std::make_unique<LastPath>();
@@ -116,9 +131,6 @@ std::vector<IndexTreeEditor::Frame> IndexTreeEditor::pathTo(const IndexEntry& e)
 }
 
 std::vector<IndexTreeEditor::Frame> IndexTreeEditor::descend(const IndexEntry& target) {
-  // Bounded memory: forget decoded pages between operations once there are many.
-  if (cache_.size() > kCachedPages) cache_.clear();
-  while (views_.size() > kCachedViews) views_.erase(views_.begin());
   std::vector<Frame> path;
   uint32_t n = root_;
   while (true) {
@@ -204,7 +216,7 @@ bool IndexTreeEditor::contains(const IndexEntry& e) {
 std::optional<RowId> IndexTreeEditor::findOtherWithKey(const std::vector<uint8_t>& key,
                                                        const RowId* except) {
   IndexEntry first{key, 0, 0, 0};
-  std::vector<Frame> path = descend(first);
+  std::vector<Frame> path = pathTo(first);
   const IndexPageView* v = &leafView(path.back().page);
   size_t i = v->lowerBound(first);
   for (int hops = 0; hops < kMaxDepth * 1024; ++hops) {
@@ -246,7 +258,7 @@ bool IndexTreeEditor::noParentBound(const std::vector<Frame>& path) {
 
 bool IndexTreeEditor::insert(const IndexEntry& e, bool refuseDuplicate) {
   try {
-    std::vector<Frame> path = descend(e);
+    std::vector<Frame> path = pathTo(e);
     Frame& leaf = path.back();
     IndexPageView& v = leafView(leaf.page);
     const size_t i = v.lowerBound(e);

@@ -73,8 +73,10 @@ class IndexTreeEditor {
   std::unordered_map<uint32_t, std::unique_ptr<Cached>> cache_;
   std::unordered_map<uint32_t, std::unique_ptr<ParsedPage>> views_;
   std::vector<uint8_t> encoded_;  // a page encoded before it is copied into the unit's
-  // The way to the entry looked for last, with the stamps of its pages: a removal checked
-  // first (contains) goes the same way again without descending while none of them changed.
+  // The way found by the last descent, with the stamps of its pages. While none of the
+  // pages above the leaf changed, it serves again without descending: for the same entry
+  // (a removal checked first with contains) when the leaf did not change either, and for
+  // any entry past the end of the last leaf (keys appended in order).
   struct LastPath;
   std::unique_ptr<LastPath> last_;
 };
