@@ -11,10 +11,10 @@ ctest --test-dir "$BV_ROOT/build/native" --output-on-failure -j "$jobs" || statu
 
 echo "== Windows tests under Wine"
 if ! bv_wine_runs; then
-  echo "SKIPPED: every Windows test: Wine cannot start 32-bit programs on this machine (\`wine --version\`"
-  echo "         fails, or says that wine32 is missing; a kernel that runs no 32-bit programs"
-  echo "         gives 'Exec format error'). The Windows"
-  echo "         programs were built; run make test on a machine that runs 32-bit code."
+  echo "SKIPPED: every Windows test: Wine cannot start 32-bit programs on this machine"
+  echo "         (\`wine --version\` fails, or says that wine32 is missing; a kernel that runs"
+  echo "         no 32-bit programs gives 'Exec format error'). The Windows programs were"
+  echo "         built; run make test on a machine that runs 32-bit code."
   exit $status
 fi
 "$here/wineprefix.sh"
