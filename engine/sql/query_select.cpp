@@ -68,9 +68,19 @@ std::vector<Executor::OutRow> Executor::runCore(Plan& p, const Frame* parent, si
   for (const auto& o : s.orderBy) keysFirst = keysFirst && !readsOutputs(*o.expr);
   forEachRow(p, s.where.get(), parent, [&](Frame& fr) {
     if (keysFirst) {
-      sortKeys(s, fr, r);
-      if (!threshold.empty() && compareKeys(r.keys, threshold) > 0) return true;
-      outputValues(p, fr, r);
+      // Key by key against the threshold: a row already worse on its first key is dropped
+      // without working out the others.
+      r.keys.clear();
+      bool decided = threshold.empty();
+      for (size_t k = 0; k < s.orderBy.size(); ++k) {
+        r.keys.push_back(eval(*s.orderBy[k].expr, fr));
+        if (decided) continue;
+        int c = compareForSort(r.keys.back(), threshold[k]);
+        if (s.orderBy[k].descending) c = -c;
+        if (c > 0) return true;
+        decided = c < 0;
+      }
+      outputValues(p, fr, r);  // better than the n-th, or tied with it (ties are kept)
     } else {
       outputValues(p, fr, r);
       if (own && s.distinct && !seen.find(r.values).second) return true;

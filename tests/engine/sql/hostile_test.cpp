@@ -105,6 +105,13 @@ TEST_F(Hostile, TopKeepsItsRowsNotTheTable) {
   size_t paid = size_t(executeSelect(parseStatement(u"SELECT COUNT(*) FROM Orders WHERE Paid = True"), *catalog)
                            .rows[0][0].as<int32_t>());
   EXPECT_EQ(ties.rs.rows.size(), paid);
+  // Several keys: the head of the full order, down to the last row that ties with the 50th.
+  auto multi = measure(*catalog, u"SELECT TOP 50 Paid, Qty FROM Orders ORDER BY Paid, Qty DESC");
+  auto full = executeSelect(parseStatement(u"SELECT Paid, Qty FROM Orders ORDER BY Paid, Qty DESC"), *catalog);
+  size_t end = 50;
+  while (end < full.rows.size() && full.rows[end] == full.rows[49]) ++end;
+  ASSERT_EQ(multi.rs.rows.size(), end);
+  for (size_t i = 0; i < end; ++i) EXPECT_EQ(multi.rs.rows[i], full.rows[i]) << "row " << i;
 }
 
 TEST_F(Hostile, HugeInListsAndLongConstants) {
