@@ -158,7 +158,7 @@ class Applier {
       row[static_cast<size_t>(columns[k])] = std::move(values[k]);
     if (!t.rules->enforcesNothing()) t.rules->check(row);
     if (!integrity_.empty()) checkParents(t, row, nullptr);
-    const RowId id = t.writer->insert(row);
+    const RowId id = t.writer->insert(std::move(row));
     rowWritten_ = true;
     if (!integrity_.empty()) integrity_.rowAdded(t.def->tdefPage, id, t.writer->read(id));
     return true;

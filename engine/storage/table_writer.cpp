@@ -376,11 +376,12 @@ TableWriter::~TableWriter() = default;
 
 const TableDef& TableWriter::table() const { return impl_->t; }
 
-RowId TableWriter::insert(std::span<const Value> row) {
+RowId TableWriter::insert(std::span<const Value> row) { return insert(std::vector<Value>(row.begin(), row.end())); }
+
+RowId TableWriter::insert(std::vector<Value>&& vals) {
   Impl& m = *impl_;
   m.lastRead.reset();
-  m.checkWidth(row);
-  std::vector<Value> vals(row.begin(), row.end());
+  m.checkWidth(vals);
   const uint32_t counter = m.fillAutoNumbers(vals);
   Impl::Planned p = m.plan(vals, nullptr);
   TableIndexes::Change entries = m.indexes.prepareInsert(vals);

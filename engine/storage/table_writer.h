@@ -45,6 +45,8 @@ class TableWriter {
   // column), 3421 (a value of another kind, a character the Jet 3 code page lacks), 3349
   // (a Decimal beyond the column's precision), 3047 (the row does not fit on a page).
   RowId insert(std::span<const Value> row);
+  // The same, taking the values over (AutoNumbers are filled in them).
+  RowId insert(std::vector<Value>&& row);
   // Replaces the whole row (same conventions). Index entries keep naming `id`.
   void update(RowId id, std::span<const Value> row);
   // Changes only `columns` (positions in TableDef::columns) of the row to `values` (same
