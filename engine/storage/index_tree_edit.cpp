@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "engine/storage/error.h"
@@ -332,11 +333,11 @@ void IndexTreeEditor::writePage(uint32_t pageNo, Cached* c) {
   c->stamp = unit_.stamp(pageNo);
 }
 
-uint32_t IndexTreeEditor::newPage(const IndexPage& ip) {
+uint32_t IndexTreeEditor::newPage(IndexPage&& ip) {
   const uint32_t n = unit_.allocate();
   setPageInMap(unit_, usageMap_, n, true);
   auto c = std::make_unique<Cached>();
-  c->ip = ip;
+  c->ip = std::move(ip);
   writePage(n, c.get());
   cache_[n] = std::move(c);
   return n;
@@ -443,9 +444,10 @@ void IndexTreeEditor::propagate(std::vector<Frame>& path, const std::optional<In
         np.type = ip.type;
         np.tdefPage = tdefPage_;
         np.prev = prev;
-        np.entries.assign(all.begin() + static_cast<std::ptrdiff_t>(from),
-                          all.begin() + static_cast<std::ptrdiff_t>(cut));
-        const uint32_t n = newPage(np);
+        IndexEntry bound = boundFor(all[cut - 1], 0);  // its child is the new page
+        np.entries.assign(std::make_move_iterator(all.begin() + static_cast<std::ptrdiff_t>(from)),
+                          std::make_move_iterator(all.begin() + static_cast<std::ptrdiff_t>(cut)));
+        const uint32_t n = newPage(std::move(np));
         if (prevNew) {
           prevNew->next = n;
           writePage(prev, cache_.at(prev).get());
@@ -453,13 +455,15 @@ void IndexTreeEditor::propagate(std::vector<Frame>& path, const std::optional<In
           setLink(prev, true, n);
         }
         prevNew = &cache_.at(n)->ip;
-        next.newLeft.push_back(boundFor(all[cut - 1], n));
+        bound.child = n;
+        next.newLeft.push_back(std::move(bound));
         prev = n;
         from = cut;
       }
       prevNew->next = f.page;
       writePage(prev, cache_.at(prev).get());
-      ip.entries.assign(all.begin() + static_cast<std::ptrdiff_t>(from), all.end());
+      ip.entries.assign(std::make_move_iterator(all.begin() + static_cast<std::ptrdiff_t>(from)),
+                        std::make_move_iterator(all.end()));
       ip.prev = prev;
     }
     writePage(f.page, f.c);
@@ -472,7 +476,7 @@ void IndexTreeEditor::propagate(std::vector<Frame>& path, const std::optional<In
         root.tdefPage = tdefPage_;
         root.entries = std::move(next.newLeft);
         root.tail = f.page;
-        root_ = newPage(root);
+        root_ = newPage(std::move(root));
       }
       return;
     }

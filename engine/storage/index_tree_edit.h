@@ -61,7 +61,7 @@ class IndexTreeEditor {
   void propagate(std::vector<Frame>& path, const std::optional<IndexEntry>& leafOldLast,
                  bool changedAtEnd);
   void writePage(uint32_t pageNo, Cached* c);
-  uint32_t newPage(const IndexPage& ip);
+  uint32_t newPage(IndexPage&& ip);
   void dropPage(uint32_t pageNo);
   void setLink(uint32_t pageNo, bool next, uint32_t value);
 
