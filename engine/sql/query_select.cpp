@@ -57,9 +57,14 @@ std::vector<Executor::OutRow> Executor::runCore(Plan& p, const Frame* parent, si
   // Once rows were cut to the best n, the sort keys of the n-th: a row that sorts after it
   // can never be among the best and is dropped at once.
   std::vector<Value> threshold;
+  // The order of two values of sort key k.
+  auto keyOrder = [&](size_t k, const Value& a, const Value& b) {
+    const int c = compareForSort(a, b);
+    return s.orderBy[k].descending ? -c : c;
+  };
   auto compareKeys = [&](const std::vector<Value>& a, const std::vector<Value>& b) {
     for (size_t k = 0; k < a.size(); ++k)
-      if (int c = compareForSort(a[k], b[k])) return s.orderBy[k].descending ? -c : c;
+      if (int c = keyOrder(k, a[k], b[k])) return c;
     return 0;
   };
   // Keeping the best n: the sort keys come first, so that a row past the threshold costs
@@ -75,8 +80,7 @@ std::vector<Executor::OutRow> Executor::runCore(Plan& p, const Frame* parent, si
       for (size_t k = 0; k < s.orderBy.size(); ++k) {
         r.keys.push_back(eval(*s.orderBy[k].expr, fr));
         if (decided) continue;
-        int c = compareForSort(r.keys.back(), threshold[k]);
-        if (s.orderBy[k].descending) c = -c;
+        const int c = keyOrder(k, r.keys.back(), threshold[k]);
         if (c > 0) return true;
         decided = c < 0;
       }

@@ -233,7 +233,7 @@ bool IndexPageView::remove(uint8_t* out, size_t i) {
   uint8_t* mask = out + L_.maskOffset;
   copyBitsDown(mask, at + 1, at + 1 + len, used_ - at - len);
   clearBits(mask, used_ - len + 1, used_);
-  if (at > 0) setBit(mask, at, i > 0);
+  if (i == 0) setBit(mask, at, false);
   const uint32_t freeSpace = L_.pageSize - L_.firstEntry - (used_ - len);
   out[2] = static_cast<uint8_t>(freeSpace);
   out[3] = static_cast<uint8_t>(freeSpace >> 8);

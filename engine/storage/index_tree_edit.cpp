@@ -84,10 +84,6 @@ IndexTreeEditor::Cached* IndexTreeEditor::load(uint32_t pageNo) {
   PageRef hold;
   uint64_t stamp = 0;
   const uint8_t* p = current(pageNo, hold, stamp);
-  return load(pageNo, p, stamp);
-}
-
-IndexTreeEditor::Cached* IndexTreeEditor::load(uint32_t pageNo, const uint8_t* p, uint64_t stamp) {
   const size_t size = unit_.pageSize();
   auto it = cache_.find(pageNo);
   if (it != cache_.end() && it->second->stamp == stamp) return it->second.get();

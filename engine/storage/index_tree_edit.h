@@ -47,7 +47,6 @@ class IndexTreeEditor {
   struct Up;
   struct ParsedPage;
   Cached* load(uint32_t pageNo);
-  Cached* load(uint32_t pageNo, const uint8_t* page, uint64_t stamp);
   const uint8_t* current(uint32_t pageNo, PageRef& hold, uint64_t& stamp);
   uint8_t* writable(uint32_t pageNo);
   std::vector<Frame> descend(const IndexEntry& target);

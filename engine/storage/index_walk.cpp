@@ -97,34 +97,38 @@ void IndexWalker::seek(const std::vector<uint8_t>& fromKey) {
 // A page on the way down. Intermediate pages are parsed once per walker; a leaf becomes
 // the current page.
 const IndexPageView& IndexWalker::upper(uint32_t pageNo) {
-  if (pageNo < 3 || pageNo >= db_.pageCount()) damaged(pageNo, "the page lies outside the file");
-  if (!seen_.insert(pageNo).second) damaged(pageNo, "the index pages form a loop");
-  auto it = uppers_.find(pageNo);
-  if (it != uppers_.end()) return it->second.view;
-  PageRef bytes = db_.page(pageNo);
-  IndexPageView view;
-  view.parse(bytes.data(), db_.isJet4(), pageNo);
-  if (view.tdefPage() != tdefPage_) damaged(pageNo, "the page belongs to another table");
-  if (view.leaf()) {
-    bytes_ = std::move(bytes);
-    page_ = std::move(view);
+  if (auto it = uppers_.find(pageNo); it != uppers_.end()) {
+    visit(pageNo);
+    return it->second.view;
+  }
+  Upper u;
+  read(pageNo, u.bytes, u.view);
+  if (u.view.leaf()) {
+    bytes_ = std::move(u.bytes);
+    page_ = std::move(u.view);
     pos_ = 0;
     return page_;
   }
   if (uppers_.size() >= kKeptUpperPages) uppers_.clear();
-  Upper& kept = uppers_[pageNo];
-  kept.bytes = std::move(bytes);
-  kept.view = std::move(view);
-  return kept.view;
+  return (uppers_[pageNo] = std::move(u)).view;
 }
 
 void IndexWalker::load(uint32_t pageNo) {
+  read(pageNo, bytes_, page_);
+  pos_ = 0;
+}
+
+// Every page visited: inside the file, not met before on this way, and of this table.
+void IndexWalker::visit(uint32_t pageNo) {
   if (pageNo < 3 || pageNo >= db_.pageCount()) damaged(pageNo, "the page lies outside the file");
   if (!seen_.insert(pageNo).second) damaged(pageNo, "the index pages form a loop");
-  bytes_ = db_.page(pageNo);
-  page_.parse(bytes_.data(), db_.isJet4(), pageNo);
-  if (page_.tdefPage() != tdefPage_) damaged(pageNo, "the page belongs to another table");
-  pos_ = 0;
+}
+
+void IndexWalker::read(uint32_t pageNo, PageRef& bytes, IndexPageView& view) {
+  visit(pageNo);
+  bytes = db_.page(pageNo);
+  view.parse(bytes.data(), db_.isJet4(), pageNo);
+  if (view.tdefPage() != tdefPage_) damaged(pageNo, "the page belongs to another table");
 }
 
 bool IndexWalker::next(IndexEntry& out) {

@@ -35,6 +35,8 @@ class IndexWalker {
   void descend(uint32_t root, const std::vector<uint8_t>* fromKey);
   void load(uint32_t pageNo);
   const IndexPageView& upper(uint32_t pageNo);
+  void visit(uint32_t pageNo);
+  void read(uint32_t pageNo, PageRef& bytes, IndexPageView& view);
 
   const Database& db_;
   uint32_t tdefPage_;

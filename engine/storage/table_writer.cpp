@@ -67,27 +67,30 @@ struct TableWriter::Impl {
         reader(db.scan(shape)) {
     if (t.ownedMap.isNull())
       throw JetError(3049, "The table '" + toUtf8(t.name) + "' has no page map, so rows cannot be added to it.");
+    learnColumns();
   }
 
-  // Columns whose bytes an update may rewrite inside the row: fixed size, in no index, not
-  // numbered by the table itself. Worked out on first use.
+  // What the definition says of each column, worked out once.
+  std::vector<char> keyColumn;  // some index keys on it
+  // An update may rewrite its bytes inside the row: fixed size, in no index, not numbered
+  // by the table itself.
   std::vector<char> patchable;
   uint32_t rowColumns = 0;  // the column count every row of the current layout stores
   uint32_t fixedEnd = 0;    // the end of the fixed area
 
-  void findPatchable() {
-    patchable.assign(t.columns.size(), 0);
-    std::vector<char> indexed(t.columns.size(), 0);
+  void learnColumns() {
+    keyColumn.assign(t.columns.size(), 0);
     for (const RealIndexDef& ri : t.realIndexes)
       for (const IndexColumn& ic : ri.columns)
-        if (const int pos = t.columnByNumber(ic.columnNumber); pos >= 0) indexed[static_cast<size_t>(pos)] = 1;
+        if (const int pos = t.columnByNumber(ic.columnNumber); pos >= 0) keyColumn[static_cast<size_t>(pos)] = 1;
+    patchable.assign(t.columns.size(), 0);
     rowColumns = t.maxColumns;
     for (size_t i = 0; i < t.columns.size(); ++i) {
       const ColumnDef& c = t.columns[i];
       rowColumns = std::max<uint32_t>(rowColumns, c.number + 1u);
       if (c.fixed && c.type != ColType::Bool) fixedEnd = std::max<uint32_t>(fixedEnd, c.fixedOffset + c.length);
       patchable[i] = (c.fixed || c.type == ColType::Bool) && !c.isLongValue() && !c.autoNumber &&
-                     !c.guidAutoNumber && !indexed[i];
+                     !c.guidAutoNumber && !keyColumn[i];
     }
   }
 
@@ -169,22 +172,15 @@ struct TableWriter::Impl {
 
   // What a delete needs of the row: the columns some index keys on and the stored long
   // value fields (to free them); other columns stay Null, undecoded. Not kept as lastRead.
-  std::vector<char> keyColumns;  // worked out on first use
   Stored readForRemove(RowId id) {
     if (lastRead && lastRead->first == id && lastRead->second.raw == rawBytes(id)) return takeCached(id);
     lastRead.reset();
-    if (keyColumns.empty()) {
-      keyColumns.assign(t.columns.size(), 0);
-      for (const RealIndexDef& ri : t.realIndexes)
-        for (const IndexColumn& ic : ri.columns)
-          if (const int pos = t.columnByNumber(ic.columnNumber); pos >= 0) keyColumns[static_cast<size_t>(pos)] = 1;
-    }
     seek(id);
     Stored s;
     s.values.resize(t.columns.size());
     s.longFields.resize(t.columns.size());
     for (size_t i = 0; i < t.columns.size(); ++i) {
-      if (keyColumns[i]) s.values[i] = reader.value(i);
+      if (keyColumn[i]) s.values[i] = reader.value(i);
       if (!t.columns[i].isLongValue()) continue;
       const uint8_t* d;
       size_t n;
@@ -422,7 +418,6 @@ void TableWriter::update(RowId id, std::span<const Value> row) {
 
 bool TableWriter::updateFixed(RowId id, std::span<const int> columns, std::span<const Value> values) {
   Impl& m = *impl_;
-  if (m.patchable.empty()) m.findPatchable();
   if (columns.size() != values.size()) return false;
   for (int c : columns)
     if (c < 0 || static_cast<size_t>(c) >= m.t.columns.size() || !m.patchable[static_cast<size_t>(c)]) return false;
