@@ -373,9 +373,10 @@ Decimal fromCurrency(Currency c) { return stripZeros(fromInt64(c.scaled, 4)); }
 
 Currency toCurrency(const Decimal& d) {
   auto r = rescale(d, 4);
-  if (!r || r->hi != 0 || r->lo > static_cast<uint64_t>(INT64_MAX)) overflow();
-  int64_t v = static_cast<int64_t>(r->lo);
-  return Currency{r->negative ? -v : v};
+  // The negative side holds one unit more (-922,337,203,685,477.5808).
+  const uint64_t limit = static_cast<uint64_t>(INT64_MAX) + (r && r->negative ? 1 : 0);
+  if (!r || r->hi != 0 || r->lo > limit) overflow();
+  return Currency{static_cast<int64_t>(r->negative ? 0 - r->lo : r->lo)};
 }
 
 }  // namespace bv::sql::dec

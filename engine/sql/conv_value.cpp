@@ -337,6 +337,16 @@ Currency toCurrency(const Value& v) {
   switch (v.kind()) {
     case Kind::Currency: return v.as<Currency>();
     case Kind::Decimal: return dec::toCurrency(v.as<Decimal>());
+    case Kind::Text:
+      // Plain decimal text is read exactly: the largest amounts do not survive a double.
+      if (auto d = dec::fromText(v.as<std::u16string>())) {
+        try {
+          return dec::toCurrency(*d);
+        } catch (const JetError&) {
+          overflow("Currency");
+        }
+      }
+      break;
     default: break;
   }
   // Whole units and the fraction are scaled apart: multiplying a large whole number by
